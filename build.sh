@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# One entry point for everything:
+#   ./build.sh demo   install what is missing, build, and run the wizard on a demo package
+#   ./build.sh test   install what is missing, build, and run the whole test suite
+#   ./build.sh build  install what is missing and build both configurations
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug -DQUENTARO_WIN32_DIR="$root/build/win32" >/dev/null
+cmake -S . -B build/win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+cmake --build build/win32 -j "$jobs"
+cmake --build build/native -j "$jobs"
+
+case "${1:-build}" in
+build) ;;
+test) ctest --test-dir build/native --output-on-failure -j "${QUENTARO_TEST_JOBS:-2}" ;;
+demo) bash scripts/demo.sh ;;
+*) echo "usage: $0 [build|test|demo]" >&2; exit 2 ;;
+esac
