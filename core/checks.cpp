@@ -1,0 +1,132 @@
+#include "core/checks.h"
+
+#include <array>
+#include <memory>
+
+#include "core/crc16.h"
+#include "core/messages.h"
+#include "core/progress.h"
+
+namespace quentaro {
+
+namespace {
+
+// Closes the package, then shows `message`: a failed check never keeps the file open behind its box.
+int Fail(const InstallEngine& engine, std::unique_ptr<PackageFile>& file, const char16_t* message) {
+    file.reset();
+    engine.ui.ShowError(message);
+    return 0;
+}
+
+// Opens the package, reads the four bytes at `offset` and closes it again. On failure the message
+// has been shown and false is returned.
+bool ReadHeaderField(const InstallEngine& engine, std::uint64_t offset, std::uint8_t* bytes) {
+    std::unique_ptr<PackageFile> file = engine.package.Open(engine.packageName);
+    if (!file) {
+        engine.ui.ShowError(kMsgDataFileNotFound);
+        return false;
+    }
+    const bool read = ReadZeroPadded(*file, offset, bytes, 4);
+    file.reset();
+    if (!read) {
+        engine.ui.ShowError(kMsgDataFileReadFailed);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ReadResult ReadFully(PackageFile& file, std::uint8_t* buffer, std::size_t count) {
+    ReadResult total;
+    while (total.count < count) {
+        const ReadResult part = file.Read(buffer + total.count, count - total.count);
+        if (part.ioError) {
+            total.ioError = true;
+            return total;
+        }
+        if (part.count == 0) break;
+        total.count += part.count > count - total.count ? count - total.count : part.count;
+    }
+    return total;
+}
+
+bool ReadZeroPadded(PackageFile& file, std::uint64_t offset, std::uint8_t* buffer, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) buffer[i] = 0;
+    if (!file.Seek(offset)) return false;
+    const ReadResult read = ReadFully(file, buffer, count);
+    return !read.ioError;
+}
+
+bool IsPackageSignature(const std::uint8_t* bytes) {
+    for (std::size_t i = 0; i < kSignatureSize; ++i) {
+        if (bytes[i] != kPackageSignature[i]) return false;
+    }
+    return true;
+}
+
+bool IsAcceptedVersion(const std::uint8_t* bytes) {
+    // Plain byte-string order of the stored text against "V1.0": accepted when it does not sort after.
+    std::size_t length = 0;
+    while (length < kVersionSize && bytes[length] != 0) ++length;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (bytes[i] != kPackageVersion[i]) return bytes[i] < kPackageVersion[i];
+    }
+    return true;  // equal, or a proper beginning of "V1.0"
+}
+
+int CheckSignature(const InstallEngine& engine) {
+    std::array<std::uint8_t, 4> bytes{};
+    if (!ReadHeaderField(engine, kSignatureOffset, bytes.data())) return 0;
+    if (IsPackageSignature(bytes.data())) return 1;
+    engine.ui.ShowError(kMsgDataFileDamaged);
+    return 0;
+}
+
+int CheckVersion(const InstallEngine& engine) {
+    std::array<std::uint8_t, 4> bytes{};
+    if (!ReadHeaderField(engine, kVersionOffset, bytes.data())) return 0;
+    if (IsAcceptedVersion(bytes.data())) return 1;
+    engine.ui.ShowError(kMsgDataFileDamaged);
+    return 0;
+}
+
+int CheckCrc(const InstallEngine& engine) {
+    std::unique_ptr<PackageFile> file = engine.package.Open(engine.packageName);
+    if (!file) return Fail(engine, file, kMsgDataFileNotFound);
+    const std::uint64_t length = file->Size();
+    // A file of 2 GiB or more is no package; reading it through would only take long.
+    if (length > kMaxPackageLength) return Fail(engine, file, kMsgDataFileDamaged);
+    if (!file->Seek(0)) return Fail(engine, file, kMsgDataFileReadFailed);
+
+    std::array<std::uint8_t, kCrcBlockSize> block{};
+    std::uint16_t r = kCrc16Initial;
+    std::uint64_t done = 0;
+    // The progress value only changes when `done` reaches the next threshold: the least count with
+    // floor(50 * done / length) = value + 1, that is ceil((value + 1) * length / 50).
+    std::int32_t value = 0;
+    auto threshold = [length](std::int32_t v) { return (static_cast<std::uint64_t>(v) * length + 49) / 50; };
+    std::uint64_t next = threshold(1);
+    while (done < length) {
+        const std::uint64_t left = length - done;
+        const std::size_t want = left < kCrcBlockSize ? static_cast<std::size_t>(left) : kCrcBlockSize;
+        const ReadResult read = ReadFully(*file, block.data(), want);
+        // The file is held without sharing, so it cannot have shrunk: a short read is a read error.
+        if (read.ioError || read.count != want) return Fail(engine, file, kMsgDataFileReadFailed);
+        for (std::size_t i = 0; i < want; ++i) {
+            r = Crc16Update(r, block[i]);
+            ++done;
+            if (done >= next) {
+                value = CheckProgress(done, length);
+                next = threshold(value + 1);
+            }
+            engine.ui.SetProgress(value);
+        }
+    }
+    file.reset();
+    if (r == kCrc16Residue) return 1;
+    engine.ui.ShowError(kMsgDataFileDamaged);
+    return 0;
+}
+
+}  // namespace quentaro

@@ -1,0 +1,39 @@
+// The three package checks run before anything is installed: signature, format version and check
+// value. Each opens the package anew, closes it before it returns, returns 1 when the package passes
+// and 0 when it fails, after showing its message.
+#ifndef QUENTARO_CORE_CHECKS_H
+#define QUENTARO_CORE_CHECKS_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/engine.h"
+
+namespace quentaro {
+
+// The package is read in blocks of this size for the check value.
+inline constexpr std::size_t kCrcBlockSize = 1000;
+
+// Bytes 0..3 are "KJ47".
+int CheckSignature(const InstallEngine& engine);
+// Bytes 16..19, as a text ending at the first zero byte, are "V1.0" or sort before it.
+int CheckVersion(const InstallEngine& engine);
+// The CRC register over the whole file ends at the residue; moves the progress bar from 0 to 50,
+// one SetProgress per byte.
+int CheckCrc(const InstallEngine& engine);
+
+// The comparisons of the first two checks, on the four bytes read (bytes past the end of the file
+// read as zero).
+bool IsPackageSignature(const std::uint8_t* bytes);
+bool IsAcceptedVersion(const std::uint8_t* bytes);
+
+// Reads `count` bytes at `offset`; bytes past the end of the file are set to zero. False on an
+// input/output error.
+bool ReadZeroPadded(PackageFile& file, std::uint64_t offset, std::uint8_t* buffer, std::size_t count);
+
+// Reads until `count` bytes are in `buffer`, the end of the file is reached or a read fails.
+ReadResult ReadFully(PackageFile& file, std::uint8_t* buffer, std::size_t count);
+
+}  // namespace quentaro
+
+#endif  // QUENTARO_CORE_CHECKS_H

@@ -1,0 +1,211 @@
+#include "core/extract.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "core/checks.h"
+#include "core/messages.h"
+#include "core/progress.h"
+
+namespace quentaro {
+
+namespace {
+
+// Reads entry records in table order through a buffer of a few hundred records, so that a table of
+// many entries costs few reads.
+class TableReader {
+public:
+    TableReader(PackageFile& file, std::uint32_t count) : m_file(file), m_count(count) {}
+
+    bool Read(std::uint32_t index, PackageEntry& entry) {
+        if (index >= m_count) return false;
+        if (!m_valid || index < m_first || index - m_first >= m_loaded) {
+            if (!Load(index)) return false;
+        }
+        entry = ReadPackageEntry(m_buffer.data() + std::size_t{index - m_first} * kPackageEntrySize);
+        return true;
+    }
+
+private:
+    static constexpr std::uint32_t kRecords = 256;
+
+    bool Load(std::uint32_t first) {
+        m_valid = false;
+        const std::uint32_t left = m_count - first;
+        const std::uint32_t records = left < kRecords ? left : kRecords;
+        const std::size_t bytes = std::size_t{records} * kPackageEntrySize;
+        m_buffer.resize(bytes);
+        if (!m_file.Seek(EntryRecordOffset(first))) return false;
+        const ReadResult read = ReadFully(m_file, m_buffer.data(), bytes);
+        if (read.ioError || read.count != bytes) return false;
+        m_first = first;
+        m_loaded = records;
+        m_valid = true;
+        return true;
+    }
+
+    PackageFile& m_file;
+    std::uint32_t m_count;
+    std::uint32_t m_first = 0;
+    std::uint32_t m_loaded = 0;
+    bool m_valid = false;
+    std::vector<std::uint8_t> m_buffer;
+};
+
+enum class TableStatus { kOk, kReadFailed, kDamaged };
+
+const char16_t* MessageOf(TableStatus status) {
+    return status == TableStatus::kReadFailed ? kMsgDataFileReadFailed : kMsgDataFileDamaged;
+}
+
+const char16_t* MessageOf(WriteStatus status) {
+    return status == WriteStatus::kDiskFull ? kMsgDiskFull : kMsgFileWriteFailed;
+}
+
+// Reads the header of the open package and checks its length and table limits.
+TableStatus ReadHeader(PackageFile& file, PackageHeader& header) {
+    std::array<std::uint8_t, kPackageHeaderSize> bytes{};
+    if (!ReadZeroPadded(file, 0, bytes.data(), bytes.size())) return TableStatus::kReadFailed;
+    header = ReadPackageHeader(bytes.data());
+    if (!CheckPackageTable(file.Size(), header).ok()) return TableStatus::kDamaged;
+    return TableStatus::kOk;
+}
+
+// Sums the sizes of the entries for the destination folder, in 64 bits: entries may share data.
+TableStatus SumInstallSize(PackageFile& file, const PackageHeader& header, std::int32_t platformKind,
+                           std::uint64_t& total) {
+    total = 0;
+    TableReader table(file, header.entryCount);
+    PackageEntry entry;
+    for (std::uint32_t i = 0; i < header.entryCount; ++i) {
+        if (!table.Read(i, entry)) return TableStatus::kReadFailed;
+        if (SelectDestination(entry.target, platformKind) == Destination::kDestinationFolder) {
+            total += entry.dataSize;
+        }
+    }
+    return TableStatus::kOk;
+}
+
+}  // namespace
+
+int ParseTimeStamp(const std::uint8_t* text, std::int32_t& year, std::int32_t& month, std::int32_t& day,
+                   std::int32_t& hour, std::int32_t& minute, std::int32_t& second) {
+    LocalTime time{year, month, day, hour, minute, second};
+    ScanTimeStamp(text, time);
+    year = time.year;
+    month = time.month;
+    day = time.day;
+    hour = time.hour;
+    minute = time.minute;
+    second = time.second;
+    return 1;
+}
+
+std::u16string CreateLogLine(const std::u16string& fileName) {
+    return u"\nCreate \"" + fileName + u"\"...";
+}
+
+std::uint64_t GetInstallSize(const InstallEngine& engine) {
+    std::unique_ptr<PackageFile> file = engine.package.Open(engine.packageName);
+    if (!file) {
+        engine.ui.ShowError(kMsgDataFileNotFound);
+        return 0;
+    }
+    PackageHeader header;
+    std::uint64_t total = 0;
+    TableStatus status = ReadHeader(*file, header);
+    if (status == TableStatus::kOk) status = SumInstallSize(*file, header, engine.platformKind, total);
+    file.reset();
+    if (status != TableStatus::kOk) {
+        engine.ui.ShowError(MessageOf(status));
+        return 0;
+    }
+    return total;
+}
+
+int ExtractFiles(const InstallEngine& engine) {
+    std::unique_ptr<PackageFile> package = engine.package.Open(engine.packageName);
+    auto fail = [&](const char16_t* message) {
+        package.reset();
+        engine.ui.ShowError(message);
+        return 0;
+    };
+    if (!package) return fail(kMsgDataFileNotFound);
+
+    PackageHeader header;
+    std::uint64_t total = 0;
+    TableStatus status = ReadHeader(*package, header);
+    if (status == TableStatus::kOk) status = SumInstallSize(*package, header, engine.platformKind, total);
+    if (status != TableStatus::kOk) return fail(MessageOf(status));
+    // Nothing for the destination folder: the setup ends without a message of this pass.
+    if (total == 0) return 0;
+
+    // The whole table is checked before the first file is written: a package outside its format
+    // installs nothing.
+    const std::uint64_t length = package->Size();
+    TableReader table(*package, header.entryCount);
+    const EntryReader readEntry = [&table](std::uint32_t index, PackageEntry& entry) {
+        return table.Read(index, entry);
+    };
+    const PackageCheck check =
+        ValidatePackage(length, header, readEntry, engine.platformKind, engine.names, engine.clock);
+    if (check.fault == PackageFault::kReadFailed) return fail(kMsgDataFileReadFailed);
+    if (!check.ok()) return fail(kMsgDataFileDamaged);
+
+    std::array<std::uint8_t, kCopyBlockSize> buffer{};
+    std::uint64_t done = 0;
+    PackageEntry entry;
+    EntryPlan plan;
+    for (std::uint32_t i = 0; i < header.entryCount; ++i) {
+        if (!table.Read(i, entry)) return fail(kMsgDataFileReadFailed);
+        if (PlanEntry(length, entry, engine.platformKind, engine.names, engine.clock, plan) !=
+            PackageFault::kNone) {
+            return fail(kMsgDataFileDamaged);
+        }
+        if (plan.destination != Destination::kNotWritten) {
+            const std::u16string& folder = plan.destination == Destination::kSystemFolder
+                                               ? engine.systemFolder
+                                               : engine.destinationFolder;
+            const std::u16string path = folder + u"\\" + plan.fileName;
+            engine.ui.AppendLog(CreateLogLine(plan.fileName));
+
+            std::unique_ptr<TargetFile> target = engine.files.Create(path);
+            if (!target) return fail(kMsgDataFileNotFound);
+            if (!package->Seek(entry.dataOffset)) return fail(kMsgDataFileReadFailed);
+            // Whole blocks, then the remainder, which is also copied (as nothing) when it is empty.
+            const std::uint32_t blocks = entry.dataSize / kCopyBlockSize;
+            const std::uint32_t remainder = entry.dataSize % kCopyBlockSize;
+            for (std::uint32_t b = 0; b <= blocks; ++b) {
+                const std::size_t want = b < blocks ? kCopyBlockSize : remainder;
+                const ReadResult read = ReadFully(*package, buffer.data(), want);
+                if (read.ioError || read.count != want) {
+                    target.reset();
+                    return fail(kMsgDataFileReadFailed);
+                }
+                const WriteStatus written = target->Write(buffer.data(), want);
+                if (written != WriteStatus::kOk) {
+                    target.reset();
+                    return fail(MessageOf(written));
+                }
+                done += want;
+                engine.ui.SetProgress(ExtractionProgress(done, total));
+            }
+            const WriteStatus closed = target->Close();
+            target.reset();
+            if (closed != WriteStatus::kOk) return fail(MessageOf(closed));
+            // The times are set on the closed file: closing a written file would move its last-write
+            // time again.
+            if (!engine.files.SetFileTimes(path, FileTimes{plan.utcSeconds, plan.utcSeconds})) {
+                return fail(kMsgFileWriteFailed);
+            }
+        }
+        if (i == header.entryCount - 1 && engine.platformKind == kDriverPlatformKind) {
+            engine.shell.RunAndWait(engine.destinationFolder + u"\\" + kDriverInstallerName,
+                                    kDriverInstallerParameters, engine.destinationFolder);
+        }
+    }
+    return 1;
+}
+
+}  // namespace quentaro

@@ -1,0 +1,41 @@
+// Extraction of the package: every entry that suits the running platform is written to its folder,
+// with its stored time stamp; on PlatformKind 5 the driver installer runs after the last entry.
+#ifndef QUENTARO_CORE_EXTRACT_H
+#define QUENTARO_CORE_EXTRACT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "core/engine.h"
+
+namespace quentaro {
+
+// Entries are copied in blocks of this size through one buffer.
+inline constexpr std::uint32_t kCopyBlockSize = 260;
+// Started from the destination folder, after the last entry, on PlatformKind 5.
+inline constexpr char16_t kDriverInstallerName[] = u"QuentaroDriver32setup.exe";
+inline constexpr char16_t kDriverInstallerParameters[] = u"Quentaro.inf";
+inline constexpr std::int32_t kDriverPlatformKind = 5;
+
+// Sets the six numbers from the 16 bytes of a TimeStamp (see ScanTimeStamp); a number that cannot be
+// scanned leaves its variable as it was. Always returns 1.
+int ParseTimeStamp(const std::uint8_t* text, std::int32_t& year, std::int32_t& month, std::int32_t& day,
+                   std::int32_t& hour, std::int32_t& minute, std::int32_t& second);
+
+// The install log line announcing a file: "\nCreate \"<name>\"...".
+std::u16string CreateLogLine(const std::u16string& fileName);
+
+// The sum of DataSize over the entries that go to the destination folder. Returns 0 after showing a
+// message when the package cannot be opened or read, or its entry table lies outside it.
+std::uint64_t GetInstallSize(const InstallEngine& engine);
+
+// Writes the selected entries. Returns 1 when the pass completed. Returns 0 after showing a message
+// when the package cannot be opened or read, breaks the limits of its format (checked for the whole
+// table before the first file is written), or a file cannot be created, written, closed or given its
+// times; returns 0 without a message when nothing goes to the destination folder.
+int ExtractFiles(const InstallEngine& engine);
+
+}  // namespace quentaro
+
+#endif  // QUENTARO_CORE_EXTRACT_H
