@@ -1,0 +1,99 @@
+// The package tool's logic: building a package from a manifest, listing and verifying one. The
+// executable quentaro-pack is a thin front end over RunPackTool.
+#ifndef QUENTARO_TOOLS_PACK_H
+#define QUENTARO_TOOLS_PACK_H
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/package.h"
+#include "core/ports.h"
+
+namespace quentaro::pack {
+
+// The code pages a package can be built for.
+bool IsSupportedCodePage(int codePage);
+
+// Encodes a UTF-8 name into `codePage`; false (with `error` set) when it cannot be encoded.
+bool EncodeName(const std::string& utf8, int codePage, std::vector<std::uint8_t>& bytes, std::string& error);
+// Decodes bytes of `codePage` as the installing computer would; false when they are not valid there.
+bool DecodeName(const std::uint8_t* bytes, std::size_t count, int codePage, std::u16string& name);
+
+std::string Utf16ToUtf8(const std::u16string& text);
+std::u16string Utf8ToUtf16(const std::string& text);
+
+// A name decoder for one code page, standing in for the installing computer's ANSI code page.
+class CodePageDecoder : public NameDecoder {
+public:
+    explicit CodePageDecoder(int codePage) : m_codePage(codePage) {}
+    std::u16string DecodeAnsi(const std::uint8_t* bytes, std::size_t count) override;
+
+private:
+    int m_codePage;
+};
+
+// A clock whose local time is UTC.
+class UtcClock : public LocalClock {
+public:
+    bool LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) override;
+};
+
+// The package as a file of the host, opened through std::ifstream.
+class HostPackageStore : public PackageStore {
+public:
+    std::unique_ptr<PackageFile> Open(const std::u16string& name) override;
+};
+
+// One entry of a package image, its name already encoded.
+struct ImageEntry {
+    std::vector<std::uint8_t> name;  // at most 32 bytes
+    std::string timeStamp;           // up to 16 bytes, normally 14 digits
+    std::uint8_t target = 0;
+    std::vector<std::uint8_t> data;
+};
+
+// Header and entry table for entries of the given sizes, the data laid out after the table in
+// entry order. `sizes` has one element per entry.
+std::vector<std::uint8_t> LayoutTable(const std::vector<ImageEntry>& entries,
+                                      const std::vector<std::uint32_t>& sizes);
+
+// A whole package in memory: header, table, each entry's data in order, check value.
+std::vector<std::uint8_t> BuildImage(const std::vector<ImageEntry>& entries);
+
+// Rewrites the last two bytes with the check value of everything before them (for images changed
+// after they were built). The image holds at least two bytes.
+void SealImage(std::vector<std::uint8_t>& image);
+
+// One parsed manifest line.
+struct ManifestEntry {
+    int line = 0;
+    std::string name;  // UTF-8, as written
+    std::vector<std::uint8_t> encodedName;
+    std::string timeStamp;
+    std::uint8_t target = 0;
+    std::string source;  // path of the source file, resolved against the manifest's folder
+    std::uint64_t size = 0;
+};
+
+struct Manifest {
+    std::vector<ManifestEntry> entries;
+    std::string error;  // empty when the manifest is good; otherwise "line N: ..."
+};
+
+// Parses manifest text; `folder` is the manifest's folder, against which relative sources resolve.
+// Every entry is checked: known fields only, each once; a name that encodes into at most 32 bytes of
+// `codePage`, reads back the same there and is a sound file name in every folder the entry can go to;
+// a 14-digit time stamp of a real date and time in range; a target from 0 to 5; an existing source
+// file.
+Manifest ParseManifest(const std::string& text, const std::string& folder, int codePage);
+
+// Runs the tool with its arguments (without the program name); returns the exit status: 0 success,
+// 1 a failed verification or a bad manifest or package, 2 wrong usage.
+int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace quentaro::pack
+
+#endif  // QUENTARO_TOOLS_PACK_H
