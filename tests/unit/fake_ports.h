@@ -1,0 +1,272 @@
+// Fakes of the engine's ports for the native tests and the fuzz targets: an in-memory package, a
+// recording install page, an in-memory target file system, simple name decoders, a fixed-offset
+// clock and a recording shell.
+#ifndef QUENTARO_TESTS_UNIT_FAKE_PORTS_H
+#define QUENTARO_TESTS_UNIT_FAKE_PORTS_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/engine.h"
+#include "core/package.h"
+#include "core/ports.h"
+
+namespace quentaro::fakes {
+
+class FakePackageStore;
+
+class FakePackageFile : public PackageFile {
+public:
+    explicit FakePackageFile(FakePackageStore& store);
+    ~FakePackageFile() override;
+    std::uint64_t Size() override;
+    bool Seek(std::uint64_t offset) override {
+        m_position = offset;
+        return true;
+    }
+    ReadResult Read(std::uint8_t* buffer, std::size_t count) override;
+
+private:
+    FakePackageStore& m_store;
+    std::uint64_t m_position = 0;
+};
+
+// The package as bytes in memory. Open fails while the file is open already (no sharing) or when it
+// is not present.
+class FakePackageStore : public PackageStore {
+public:
+    std::vector<std::uint8_t> bytes;
+    bool present = true;
+    // The length the file reports, when it differs from bytes.size(): reads beyond the bytes then
+    // come up short, or give zeros when zeroTail is set.
+    std::optional<std::uint64_t> reportedSize;
+    bool zeroTail = false;
+    // A read that covers this offset fails with an input/output error.
+    std::optional<std::uint64_t> ioErrorAt;
+
+    int opens = 0;
+    bool isOpen = false;
+    std::u16string openedName;
+    std::vector<std::size_t> readSizes;  // the count asked for by every read
+
+    std::unique_ptr<PackageFile> Open(const std::u16string& name) override {
+        ++opens;
+        openedName = name;
+        if (!present || isOpen) return nullptr;
+        return std::make_unique<FakePackageFile>(*this);
+    }
+};
+
+inline FakePackageFile::FakePackageFile(FakePackageStore& store) : m_store(store) {
+    m_store.isOpen = true;
+}
+inline FakePackageFile::~FakePackageFile() {
+    m_store.isOpen = false;
+}
+
+inline std::uint64_t FakePackageFile::Size() {
+    return m_store.reportedSize ? *m_store.reportedSize : m_store.bytes.size();
+}
+
+inline ReadResult FakePackageFile::Read(std::uint8_t* buffer, std::size_t count) {
+    m_store.readSizes.push_back(count);
+    ReadResult result;
+    if (m_store.ioErrorAt && *m_store.ioErrorAt >= m_position && *m_store.ioErrorAt - m_position < count) {
+        result.ioError = true;
+        return result;
+    }
+    const std::uint64_t end = m_store.zeroTail ? Size() : m_store.bytes.size();
+    while (result.count < count && m_position < end) {
+        buffer[result.count++] = m_position < m_store.bytes.size() ? m_store.bytes[m_position] : 0;
+        ++m_position;
+    }
+    return result;
+}
+
+// The install page: records what the engine shows, in order.
+class FakeUi : public InstallUi {
+public:
+    explicit FakeUi(const FakePackageStore* store = nullptr) : m_store(store) {}
+
+    std::vector<std::u16string> errors;
+    std::vector<bool> packageOpenAtError;  // whether the package was open when each box was shown
+    std::vector<std::int32_t> progress;
+    std::u16string log;
+    bool recordProgress = true;
+    std::int32_t maxProgress = -1;
+    std::int32_t lastProgress = -1;
+
+    void ShowError(const std::u16string& text) override {
+        errors.push_back(text);
+        packageOpenAtError.push_back(m_store != nullptr && m_store->isOpen);
+    }
+    void SetProgress(std::int32_t percent) override {
+        if (recordProgress) progress.push_back(percent);
+        if (percent > maxProgress) maxProgress = percent;
+        lastProgress = percent;
+    }
+    void AppendLog(const std::u16string& text) override { log += text; }
+
+private:
+    const FakePackageStore* m_store;
+};
+
+struct FakeFileRecord {
+    std::vector<std::uint8_t> data;
+    bool open = false;
+    int creates = 0;
+    std::vector<std::size_t> writeSizes;
+    std::optional<FileTimes> times;
+    bool timesSetWhileOpen = false;
+};
+
+class FakeFileSystem;
+
+class FakeTargetFile : public TargetFile {
+public:
+    FakeTargetFile(FakeFileSystem& fs, std::u16string path) : m_fs(fs), m_path(std::move(path)) {}
+    ~FakeTargetFile() override;
+    WriteStatus Write(const std::uint8_t* data, std::size_t count) override;
+    WriteStatus Close() override;
+
+private:
+    FakeFileSystem& m_fs;
+    std::u16string m_path;
+};
+
+// Target folders in memory, keyed by full path.
+class FakeFileSystem : public TargetFileSystem {
+public:
+    std::map<std::u16string, FakeFileRecord> files;
+    std::vector<std::u16string> createOrder;
+    std::set<std::u16string> refused;       // paths that cannot be created
+    std::optional<std::uint64_t> capacity;  // bytes that fit on the disk, over all files
+    std::optional<std::u16string> failWritesTo;
+    bool failClose = false;
+    bool failTimes = false;
+    bool keepData = true;  // false: count bytes without keeping them
+    std::uint64_t bytesWritten = 0;
+
+    std::unique_ptr<TargetFile> Create(const std::u16string& path) override {
+        createOrder.push_back(path);
+        if (refused.count(path) != 0) return nullptr;
+        FakeFileRecord& record = files[path];
+        if (record.open) return nullptr;
+        record.data.clear();
+        record.writeSizes.clear();
+        record.open = true;
+        ++record.creates;
+        return std::make_unique<FakeTargetFile>(*this, path);
+    }
+    bool SetFileTimes(const std::u16string& path, const FileTimes& times) override {
+        auto it = files.find(path);
+        if (failTimes || it == files.end()) return false;
+        it->second.times = times;
+        it->second.timesSetWhileOpen = it->second.open;
+        return true;
+    }
+};
+
+inline FakeTargetFile::~FakeTargetFile() {
+    m_fs.files[m_path].open = false;
+}
+
+inline WriteStatus FakeTargetFile::Write(const std::uint8_t* data, std::size_t count) {
+    FakeFileRecord& record = m_fs.files[m_path];
+    record.writeSizes.push_back(count);
+    if (m_fs.failWritesTo && *m_fs.failWritesTo == m_path) return WriteStatus::kFailed;
+    if (m_fs.capacity && m_fs.bytesWritten + count > *m_fs.capacity) return WriteStatus::kDiskFull;
+    m_fs.bytesWritten += count;
+    if (m_fs.keepData) record.data.insert(record.data.end(), data, data + count);
+    return WriteStatus::kOk;
+}
+
+inline WriteStatus FakeTargetFile::Close() {
+    m_fs.files[m_path].open = false;
+    return m_fs.failClose ? WriteStatus::kFailed : WriteStatus::kOk;
+}
+
+// Every byte is the character of the same value (code page 1252 for ASCII names, roughly).
+class ByteDecoder : public NameDecoder {
+public:
+    std::u16string DecodeAnsi(const std::uint8_t* bytes, std::size_t count) override {
+        return std::u16string(bytes, bytes + count);
+    }
+};
+
+// A small Shift_JIS-like code page: a lead byte 0x81-0x9F or 0xE0-0xFC and the byte after it form one
+// ideograph (so 0x95 0x5C, "表", holds no backslash); 0xA1-0xDF are half-width katakana; a lead byte at
+// the end fails the decoding.
+class DoubleByteDecoder : public NameDecoder {
+public:
+    std::u16string DecodeAnsi(const std::uint8_t* bytes, std::size_t count) override {
+        std::u16string out;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t b = bytes[i];
+            if ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) {
+                if (i + 1 == count) return std::u16string();
+                out.push_back(static_cast<char16_t>(0x4E00 + ((b << 8 | bytes[i + 1]) & 0x3FFF)));
+                ++i;
+            } else if (b >= 0xA1 && b <= 0xDF) {
+                out.push_back(static_cast<char16_t>(0xFF61 + (b - 0xA1)));
+            } else {
+                out.push_back(b < 0x80 ? char16_t{b} : u'\uFFFD');
+            }
+        }
+        return out;
+    }
+};
+
+// Local time is UTC plus a fixed offset.
+class FakeClock : public LocalClock {
+public:
+    explicit FakeClock(std::int64_t offsetSeconds = 0) : offset(offsetSeconds) {}
+    std::int64_t offset;
+    bool fail = false;
+    bool LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) override {
+        if (fail) return false;
+        utcSeconds = UtcSecondsOfCivil(local) - offset;
+        return true;
+    }
+};
+
+class FakeShell : public Shell {
+public:
+    struct Call {
+        std::u16string program;
+        std::u16string parameters;
+        std::u16string folder;
+        bool packageOpen = false;
+    };
+    explicit FakeShell(const FakePackageStore* store = nullptr) : m_store(store) {}
+    std::vector<Call> calls;
+    void RunAndWait(const std::u16string& program, const std::u16string& parameters,
+                    const std::u16string& folder) override {
+        calls.push_back({program, parameters, folder, m_store != nullptr && m_store->isOpen});
+    }
+
+private:
+    const FakePackageStore* m_store;
+};
+
+// All fakes wired to one engine.
+struct Rig {
+    explicit Rig(std::int32_t platformKind = 0)
+        : engine{store, ui, files, names, clock, shell, platformKind, u"C:\\dest", u"C:\\sys"} {}
+    FakePackageStore store;
+    FakeUi ui{&store};
+    FakeFileSystem files;
+    ByteDecoder names;
+    FakeClock clock;
+    FakeShell shell{&store};
+    InstallEngine engine;
+};
+
+}  // namespace quentaro::fakes
+
+#endif  // QUENTARO_TESTS_UNIT_FAKE_PORTS_H
