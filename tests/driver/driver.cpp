@@ -1,0 +1,1058 @@
+// UI driver of the Wine test bench.
+//
+// A long-lived console program: the Python bench starts it once per Wine prefix and sends it one
+// command per line on stdin; it answers each command with exactly one JSON object on one line on
+// stdout. The protocol is described in tests/e2e/README.md.
+//
+// Every wait has a deadline, and every message sent to another process goes through
+// SendMessageTimeoutW, so a hung or modal target never hangs the driver.
+
+#include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
+#include <richedit.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr UINT kSendTimeoutMs = 5000;
+constexpr DWORD kPollMs = 20;
+
+// ---------------------------------------------------------------------------------------------
+// Text conversion and JSON output
+
+std::wstring Widen(const std::string& s) {
+    if (s.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+    return w;
+}
+
+std::string Narrow(const std::wstring& w) {
+    if (w.empty()) return std::string();
+    int n =
+        WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+std::string Quote(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// A JSON object built member by member.
+class Obj {
+public:
+    Obj& Str(const char* key, const std::string& v) { return Raw(key, Quote(v)); }
+    Obj& WStr(const char* key, const std::wstring& v) { return Raw(key, Quote(Narrow(v))); }
+    Obj& Int(const char* key, int64_t v) { return Raw(key, std::to_string(v)); }
+    Obj& Bool(const char* key, bool v) { return Raw(key, v ? "true" : "false"); }
+    Obj& Raw(const char* key, const std::string& json) {
+        if (!m_body.empty()) m_body += ",";
+        m_body += Quote(key) + ":" + json;
+        return *this;
+    }
+    std::string Json() const { return "{" + m_body + "}"; }
+    const std::string& Body() const { return m_body; }
+
+private:
+    std::string m_body;
+};
+
+std::string Array(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
+    return out + "]";
+}
+
+std::string HexBytes(const uint8_t* p, size_t n) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        out += kDigits[p[i] >> 4];
+        out += kDigits[p[i] & 15];
+    }
+    return out;
+}
+
+bool ParseHex(const std::string& s, std::vector<uint8_t>& out) {
+    if (s.size() % 2) return false;
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    out.clear();
+    for (size_t i = 0; i < s.size(); i += 2) {
+        int hi = digit(s[i]), lo = digit(s[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    }
+    return true;
+}
+
+// A failed command: the message goes back as {"ok":false,"error":...}.
+struct Failure {
+    std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message) {
+    throw Failure{message};
+}
+
+[[noreturn]] void FailWin32(const std::string& what) {
+    Fail(what + " failed, error " + std::to_string(GetLastError()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Arguments
+
+class Args {
+public:
+    explicit Args(std::vector<std::string> fields) : m_fields(std::move(fields)) {}
+    size_t Count() const { return m_fields.size(); }
+    const std::string& Str(size_t i) const {
+        if (i >= m_fields.size()) Fail("missing argument " + std::to_string(i));
+        return m_fields[i];
+    }
+    std::wstring WStr(size_t i) const { return Widen(Str(i)); }
+    int64_t Int(size_t i) const {
+        const std::string& s = Str(i);
+        char* end = nullptr;
+        long long v = std::strtoll(s.c_str(), &end, 0);
+        if (s.empty() || *end) Fail("argument " + std::to_string(i) + " is not a number: " + s);
+        return v;
+    }
+    int64_t Int(size_t i, int64_t fallback) const { return i < m_fields.size() ? Int(i) : fallback; }
+    HWND Hwnd(size_t i) const {
+        HWND h = reinterpret_cast<HWND>(static_cast<intptr_t>(Int(i)));
+        if (!IsWindow(h)) Fail("no such window: " + Str(i));
+        return h;
+    }
+
+private:
+    std::vector<std::string> m_fields;
+};
+
+// Splits a line into tab-separated fields; "\t", "\n", "\r" and "\\" escape those characters.
+std::vector<std::string> SplitLine(const std::string& line) {
+    std::vector<std::string> fields(1);
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '\t') {
+            fields.emplace_back();
+        } else if (c == '\\' && i + 1 < line.size()) {
+            char e = line[++i];
+            fields.back() += e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Windows of other processes
+
+DWORD WindowPid(HWND h) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    return pid;
+}
+
+std::wstring ClassOf(HWND h) {
+    wchar_t buf[256] = {};
+    GetClassNameW(h, buf, 256);
+    return buf;
+}
+
+// Sends a message with a deadline. Returns false on timeout or when the target is hung.
+bool SendWithTimeout(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result,
+                     UINT timeoutMs = kSendTimeoutMs) {
+    DWORD_PTR r = 0;
+    if (!SendMessageTimeoutW(h, msg, wp, lp, SMTO_ABORTIFHUNG | SMTO_BLOCK, timeoutMs, &r)) return false;
+    result = static_cast<LRESULT>(r);
+    return true;
+}
+
+LRESULT SendOrFail(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT timeoutMs = kSendTimeoutMs) {
+    LRESULT r = 0;
+    if (!SendWithTimeout(h, msg, wp, lp, r, timeoutMs))
+        Fail("message " + std::to_string(msg) + " timed out (window busy or modal)");
+    return r;
+}
+
+// WM_GETTEXT across processes (Wine and Windows marshal this message).
+std::wstring TextOf(HWND h) {
+    LRESULT len = 0;
+    if (!SendWithTimeout(h, WM_GETTEXTLENGTH, 0, 0, len)) Fail("WM_GETTEXTLENGTH timed out");
+    std::vector<wchar_t> buf(static_cast<size_t>(len) + 64, L'\0');
+    LRESULT got = 0;
+    if (!SendWithTimeout(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), got))
+        Fail("WM_GETTEXT timed out");
+    return std::wstring(buf.data(), static_cast<size_t>(got));
+}
+
+std::string HwndJson(HWND h) {
+    return std::to_string(static_cast<int64_t>(reinterpret_cast<intptr_t>(h)));
+}
+
+// A message box: a dialog whose text is the static with id 0xFFFF. The sheet: a dialog with the
+// wizard's Next or Finish button as a direct child.
+const char* KindOf(HWND h) {
+    if (ClassOf(h) != L"#32770") return "window";
+    if (GetDlgItem(h, 12324) || GetDlgItem(h, 12325)) return "sheet";
+    if (GetDlgItem(h, 0xFFFF)) return "msgbox";
+    return "dialog";
+}
+
+std::string RectJson(const RECT& r) {
+    return Obj().Int("left", r.left).Int("top", r.top).Int("right", r.right).Int("bottom", r.bottom).Json();
+}
+
+// The properties of any window, top-level or child.
+Obj Describe(HWND h, bool withText = true) {
+    Obj o;
+    RECT r = {};
+    GetWindowRect(h, &r);
+    o.Raw("hwnd", HwndJson(h))
+        .Int("pid", WindowPid(h))
+        .WStr("class", ClassOf(h))
+        .Int("id", static_cast<int64_t>(GetWindowLongPtrW(h, GWLP_ID) & 0xFFFF))
+        .Bool("visible", IsWindowVisible(h) != FALSE)
+        .Bool("enabled", IsWindowEnabled(h) != FALSE)
+        .Int("style", static_cast<uint32_t>(GetWindowLongW(h, GWL_STYLE)))
+        .Int("exstyle", static_cast<uint32_t>(GetWindowLongW(h, GWL_EXSTYLE)))
+        .Raw("rect", RectJson(r))
+        .Raw("parent", HwndJson(GetAncestor(h, GA_PARENT)));
+    if (withText) {
+        LRESULT len = 0;
+        if (SendWithTimeout(h, WM_GETTEXTLENGTH, 0, 0, len, 2000))
+            o.WStr("text", TextOf(h));
+        else
+            o.Raw("text", "null");
+    }
+    return o;
+}
+
+Obj DescribeTop(HWND h) {
+    Obj o = Describe(h);
+    o.Str("kind", KindOf(h));
+    HWND owner = GetWindow(h, GW_OWNER);
+    o.Raw("owner", HwndJson(owner));
+    if (owner) {
+        o.Int("owner_pid", WindowPid(owner))
+            .WStr("owner_class", ClassOf(owner))
+            .Bool("owner_visible", IsWindowVisible(owner) != FALSE);
+    }
+    auto icon = [&](UINT which) {
+        LRESULT r = 0;
+        SendWithTimeout(h, WM_GETICON, which, 0, r, 2000);
+        return static_cast<int64_t>(r);
+    };
+    o.Int("icon_big", icon(ICON_BIG))
+        .Int("icon_small", icon(ICON_SMALL))
+        .Int("icon_small2", icon(ICON_SMALL2))
+        .Int("class_icon", static_cast<int64_t>(GetClassLongPtrW(h, GCLP_HICON)))
+        .Int("class_icon_small", static_cast<int64_t>(GetClassLongPtrW(h, GCLP_HICONSM)));
+    return o;
+}
+
+struct EnumState {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTop(HWND h, LPARAM lp) {
+    auto* st = reinterpret_cast<EnumState*>(lp);
+    if (WindowPid(h) == st->pid) st->found.push_back(h);
+    return TRUE;
+}
+
+std::vector<HWND> TopWindows(DWORD pid) {
+    EnumState st{pid, {}};
+    EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&st));
+    return st.found;
+}
+
+BOOL CALLBACK CollectChild(HWND h, LPARAM lp) {
+    reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+    return TRUE;
+}
+
+std::vector<HWND> Descendants(HWND h) {
+    std::vector<HWND> all;
+    EnumChildWindows(h, CollectChild, reinterpret_cast<LPARAM>(&all));
+    return all;
+}
+
+HWND CurrentPage(HWND sheet) {
+    LRESULT r = 0;
+    if (!SendWithTimeout(sheet, PSM_GETCURRENTPAGEHWND, 0, 0, r, 2000)) return nullptr;
+    return reinterpret_cast<HWND>(r);
+}
+
+// Finds control `id` of a sheet, message box or dialog: a direct child first, then a control of
+// the sheet's current page, then any visible descendant. "0" names the window itself and
+// "h<number>" a window handle.
+HWND FindControl(HWND top, const std::string& idText) {
+    if (!idText.empty() && idText[0] == 'h') {
+        HWND h = reinterpret_cast<HWND>(static_cast<intptr_t>(std::strtoll(idText.c_str() + 1, nullptr, 0)));
+        if (!IsWindow(h)) Fail("no such window: " + idText);
+        return h;
+    }
+    char* end = nullptr;
+    long id = std::strtol(idText.c_str(), &end, 0);
+    if (idText.empty() || *end) Fail("bad control id: " + idText);
+    if (id == 0) return top;
+    if (HWND h = GetDlgItem(top, static_cast<int>(id))) return h;
+    if (HWND page = CurrentPage(top)) {
+        if (HWND h = GetDlgItem(page, static_cast<int>(id))) return h;
+        for (HWND h : Descendants(page))
+            if ((GetWindowLongPtrW(h, GWLP_ID) & 0xFFFF) == (id & 0xFFFF)) return h;
+    }
+    for (HWND h : Descendants(top))
+        if ((GetWindowLongPtrW(h, GWLP_ID) & 0xFFFF) == (id & 0xFFFF) && IsWindowVisible(h)) return h;
+    Fail("no control " + idText + " in window " + HwndJson(top));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Processes started by the driver
+
+std::map<DWORD, HANDLE> g_processes;
+std::map<std::wstring, HANDLE> g_locks;
+
+HANDLE ProcessOf(DWORD pid) {
+    auto it = g_processes.find(pid);
+    if (it == g_processes.end()) Fail("process " + std::to_string(pid) + " was not started by the driver");
+    return it->second;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memory in another process, for messages whose parameters point at structures
+
+class RemoteBuffer {
+public:
+    RemoteBuffer(HWND target, size_t size) : m_size(size) {
+        m_process =
+            OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, WindowPid(target));
+        if (!m_process) FailWin32("OpenProcess");
+        m_address = VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+        if (!m_address) {
+            CloseHandle(m_process);
+            FailWin32("VirtualAllocEx");
+        }
+    }
+    ~RemoteBuffer() {
+        VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
+        CloseHandle(m_process);
+    }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+    uintptr_t Address() const { return reinterpret_cast<uintptr_t>(m_address); }
+    void Write(const std::vector<uint8_t>& bytes) {
+        SIZE_T done = 0;
+        if (!bytes.empty() && !WriteProcessMemory(m_process, m_address, bytes.data(), bytes.size(), &done))
+            FailWin32("WriteProcessMemory");
+    }
+    std::vector<uint8_t> Read() {
+        std::vector<uint8_t> bytes(m_size);
+        SIZE_T done = 0;
+        if (!ReadProcessMemory(m_process, m_address, bytes.data(), bytes.size(), &done))
+            FailWin32("ReadProcessMemory");
+        return bytes;
+    }
+
+private:
+    HANDLE m_process = nullptr;
+    void* m_address = nullptr;
+    size_t m_size;
+};
+
+// A message parameter: a number, or "buf" / "buf+N" for an address in the remote buffer.
+uintptr_t Param(const std::string& s, uintptr_t bufferAddress) {
+    if (s.rfind("buf", 0) == 0) {
+        uintptr_t offset = s.size() > 4 && s[3] == '+' ? std::strtoul(s.c_str() + 4, nullptr, 0) : 0;
+        if (!bufferAddress) Fail("no buffer for parameter " + s);
+        return bufferAddress + offset;
+    }
+    char* end = nullptr;
+    long long v = std::strtoll(s.c_str(), &end, 0);
+    if (s.empty() || *end) Fail("bad message parameter: " + s);
+    return static_cast<uintptr_t>(v);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keyboard
+
+struct KeyName {
+    const char* name;
+    BYTE vk;
+    bool extended;
+};
+
+const KeyName kKeys[] = {
+    {"Escape", VK_ESCAPE, false},  {"Esc", VK_ESCAPE, false},      {"Tab", VK_TAB, false},
+    {"Enter", VK_RETURN, false},   {"Return", VK_RETURN, false},   {"Space", VK_SPACE, false},
+    {"Backspace", VK_BACK, false}, {"Delete", VK_DELETE, true},    {"Del", VK_DELETE, true},
+    {"Insert", VK_INSERT, true},   {"Home", VK_HOME, true},        {"End", VK_END, true},
+    {"PageUp", VK_PRIOR, true},    {"PageDown", VK_NEXT, true},    {"Up", VK_UP, true},
+    {"Down", VK_DOWN, true},       {"Left", VK_LEFT, true},        {"Right", VK_RIGHT, true},
+    {"Ctrl", VK_CONTROL, false},   {"Control", VK_CONTROL, false}, {"Shift", VK_SHIFT, false},
+    {"Alt", VK_MENU, false},
+};
+
+KeyName LookUpKey(const std::string& name) {
+    for (const KeyName& k : kKeys)
+        if (lstrcmpiA(k.name, name.c_str()) == 0) return k;
+    if (name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= '0' && name[0] <= '9')))
+        return {"", static_cast<BYTE>(name[0]), false};
+    if (name.size() == 1 && name[0] >= 'a' && name[0] <= 'z')
+        return {"", static_cast<BYTE>(name[0] - 'a' + 'A'), false};
+    if ((name[0] == 'F' || name[0] == 'f') && name.size() <= 3) {
+        int n = std::atoi(name.c_str() + 1);
+        if (n >= 1 && n <= 12) return {"", static_cast<BYTE>(VK_F1 + n - 1), false};
+    }
+    Fail("unknown key: " + name);
+}
+
+void KeyEvent(const KeyName& k, bool up) {
+    DWORD flags = (k.extended ? KEYEVENTF_EXTENDEDKEY : 0) | (up ? KEYEVENTF_KEYUP : 0);
+    keybd_event(k.vk, static_cast<BYTE>(MapVirtualKeyW(k.vk, MAPVK_VK_TO_VSC)), flags, 0);
+}
+
+// Presses one chord such as "Alt+F4": every key down in order, then up in reverse order.
+void PressChord(const std::string& chord) {
+    std::vector<KeyName> keys;
+    size_t start = 0;
+    while (start <= chord.size()) {
+        size_t plus = chord.find('+', start);
+        if (plus == start) plus = chord.find('+', start + 1);  // a chord may end in the key "+"
+        std::string part = chord.substr(start, plus == std::string::npos ? std::string::npos : plus - start);
+        if (part.empty()) Fail("bad key chord: " + chord);
+        keys.push_back(LookUpKey(part));
+        if (plus == std::string::npos) break;
+        start = plus + 1;
+    }
+    for (const KeyName& k : keys) KeyEvent(k, false);
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) KeyEvent(*it, true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixels from the screen
+
+struct Capture {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;  // 0x00RRGGBB, rows top down
+};
+
+Capture CaptureScreen(const RECT& r) {
+    Capture c;
+    c.width = r.right - r.left;
+    c.height = r.bottom - r.top;
+    if (c.width <= 0 || c.height <= 0) Fail("empty rectangle");
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = c.width;
+    bi.bmiHeader.biHeight = -c.height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bmp) {
+        HGDIOBJ old = SelectObject(mem, bmp);
+        ok = BitBlt(mem, 0, 0, c.width, c.height, screen, r.left, r.top, SRCCOPY) != FALSE;
+        GdiFlush();
+        if (ok) {
+            const uint32_t* p = static_cast<const uint32_t*>(bits);
+            c.pixels.assign(p, p + static_cast<size_t>(c.width) * static_cast<size_t>(c.height));
+            for (uint32_t& px : c.pixels) px &= 0xFFFFFF;
+        }
+        SelectObject(mem, old);
+        DeleteObject(bmp);
+    }
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    if (!ok) Fail("BitBlt from the screen failed");
+    return c;
+}
+
+std::string PixelHex(const Capture& c) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(c.pixels.size() * 6);
+    for (uint32_t px : c.pixels)
+        for (int shift = 20; shift >= 0; shift -= 4) out += kDigits[(px >> shift) & 15];
+    return out;
+}
+
+// Renders an icon resource of a program file onto a black and onto a white square, so that a
+// caller can tell its opaque pixels (equal on both) from its transparent ones.
+std::string RenderIcon(const std::wstring& file, int id, int size) {
+    HMODULE mod = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!mod) FailWin32("LoadLibraryExW");
+    HICON icon = static_cast<HICON>(LoadImageW(mod, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
+    if (!icon) {
+        FreeLibrary(mod);
+        FailWin32("LoadImageW");
+    }
+    std::string result[2];
+    HDC screen = GetDC(nullptr);
+    for (int pass = 0; pass < 2; ++pass) {
+        HDC mem = CreateCompatibleDC(screen);
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = size;
+        bi.bmiHeader.biHeight = -size;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(mem, bmp);
+        RECT all = {0, 0, size, size};
+        FillRect(mem, &all, static_cast<HBRUSH>(GetStockObject(pass ? WHITE_BRUSH : BLACK_BRUSH)));
+        DrawIconEx(mem, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+        GdiFlush();
+        Capture c;
+        c.width = c.height = size;
+        const uint32_t* p = static_cast<const uint32_t*>(bits);
+        c.pixels.assign(p, p + static_cast<size_t>(size) * static_cast<size_t>(size));
+        for (uint32_t& px : c.pixels) px &= 0xFFFFFF;
+        result[pass] = PixelHex(c);
+        SelectObject(mem, old);
+        DeleteObject(bmp);
+        DeleteDC(mem);
+    }
+    ReleaseDC(nullptr, screen);
+    DestroyIcon(icon);
+    FreeLibrary(mod);
+    return Obj().Int("size", size).Str("on_black", result[0]).Str("on_white", result[1]).Json();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+using Handler = std::string (*)(const Args&);
+
+std::string Ok(const Obj& o = Obj()) {
+    return "{\"ok\":true" + (o.Body().empty() ? "" : "," + o.Body()) + "}";
+}
+
+std::string CmdHello(const Args&) {
+    return Ok(Obj().Int("protocol", 1).Int("pid", GetCurrentProcessId()));
+}
+
+std::string CmdSysInfo(const Args&) {
+    OSVERSIONINFOEXW vi = {};
+    vi.dwOSVersionInfoSize = sizeof vi;
+    GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&vi));
+    BOOL wow64 = FALSE;
+    using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto fn = reinterpret_cast<IsWow64Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
+    if (fn) fn(GetCurrentProcess(), &wow64);
+    wchar_t sys[MAX_PATH] = {}, win[MAX_PATH] = {}, cwd[MAX_PATH] = {};
+    GetSystemDirectoryW(sys, MAX_PATH);
+    GetWindowsDirectoryW(win, MAX_PATH);
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    TIME_ZONE_INFORMATION tz = {};
+    GetTimeZoneInformation(&tz);
+    return Ok(Obj()
+                  .Int("acp", GetACP())
+                  .Int("oemcp", GetOEMCP())
+                  .Int("user_lcid", GetUserDefaultLCID())
+                  .Int("system_lcid", GetSystemDefaultLCID())
+                  .Int("major", vi.dwMajorVersion)
+                  .Int("minor", vi.dwMinorVersion)
+                  .Int("build", vi.dwBuildNumber)
+                  .Int("platform", vi.dwPlatformId)
+                  .Int("product_type", vi.wProductType)
+                  .Int("sp_major", vi.wServicePackMajor)
+                  .Bool("wow64", wow64 != FALSE)
+                  .WStr("system_dir", sys)
+                  .WStr("windows_dir", win)
+                  .WStr("cwd", cwd)
+                  .Int("tz_bias", tz.Bias)
+                  .Int("logical_drives", GetLogicalDrives())
+                  .Int("screen_width", GetSystemMetrics(SM_CXSCREEN))
+                  .Int("screen_height", GetSystemMetrics(SM_CYSCREEN)));
+}
+
+// The driver's environment with NAME=VALUE lines set on top, as a CreateProcessW block.
+std::vector<wchar_t> EnvironmentWith(const std::wstring& assignments) {
+    std::map<std::wstring, std::wstring> vars;  // keyed by upper-case name
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += std::wcslen(p) + 1) {
+        std::wstring entry = p;
+        size_t eq = entry.find(L'=', 1);
+        std::wstring key = entry.substr(0, eq);
+        CharUpperW(&key[0]);
+        vars[key] = entry;
+    }
+    FreeEnvironmentStringsW(block);
+    size_t start = 0;
+    while (start < assignments.size()) {
+        size_t end = assignments.find(L'\n', start);
+        std::wstring entry =
+            assignments.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        start = end == std::wstring::npos ? assignments.size() : end + 1;
+        size_t eq = entry.find(L'=', 1);
+        if (eq == std::wstring::npos) continue;
+        std::wstring key = entry.substr(0, eq);
+        CharUpperW(&key[0]);
+        vars[key] = entry;
+    }
+    std::vector<wchar_t> out;
+    for (const auto& kv : vars) {
+        out.insert(out.end(), kv.second.begin(), kv.second.end());
+        out.push_back(L'\0');
+    }
+    out.push_back(L'\0');
+    return out;
+}
+
+// start <exe> <current folder> [command-line tail] [NAME=VALUE lines for the environment]
+std::string CmdStart(const Args& a) {
+    std::wstring exe = a.WStr(1), cwd = a.WStr(2);
+    std::wstring cmdline = L"\"" + exe + L"\"";
+    if (a.Count() > 3 && !a.Str(3).empty()) cmdline += L" " + a.WStr(3);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::vector<wchar_t> buf(cmdline.begin(), cmdline.end());
+    buf.push_back(L'\0');
+    std::vector<wchar_t> env;
+    if (a.Count() > 4 && !a.Str(4).empty()) env = EnvironmentWith(a.WStr(4));
+    if (!CreateProcessW(exe.c_str(), buf.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                        env.empty() ? nullptr : env.data(), cwd.empty() ? nullptr : cwd.c_str(), &si, &pi))
+        FailWin32("CreateProcessW");
+    CloseHandle(pi.hThread);
+    g_processes[pi.dwProcessId] = pi.hProcess;
+    return Ok(Obj().Int("pid", pi.dwProcessId));
+}
+
+std::string ExitState(DWORD pid) {
+    DWORD code = 0;
+    GetExitCodeProcess(ProcessOf(pid), &code);
+    return Ok(Obj().Bool("exited", true).Int("code", code));
+}
+
+// wait-exit <pid> <timeout ms>
+std::string CmdWaitExit(const Args& a) {
+    DWORD pid = static_cast<DWORD>(a.Int(1));
+    DWORD r = WaitForSingleObject(ProcessOf(pid), static_cast<DWORD>(a.Int(2, 10000)));
+    if (r == WAIT_TIMEOUT) Fail("timeout: process " + std::to_string(pid) + " still running");
+    if (r != WAIT_OBJECT_0) FailWin32("WaitForSingleObject");
+    return ExitState(pid);
+}
+
+// exit-code <pid>: the state without waiting.
+std::string CmdExitCode(const Args& a) {
+    DWORD pid = static_cast<DWORD>(a.Int(1));
+    if (WaitForSingleObject(ProcessOf(pid), 0) == WAIT_TIMEOUT) return Ok(Obj().Bool("exited", false));
+    return ExitState(pid);
+}
+
+std::string CmdKill(const Args& a) {
+    DWORD pid = static_cast<DWORD>(a.Int(1));
+    HANDLE h = ProcessOf(pid);
+    if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(h, 0xDEAD);
+        WaitForSingleObject(h, 5000);
+    }
+    return ExitState(pid);
+}
+
+// windows <pid> [deep]: the process's top-level windows, and with "deep" every descendant too.
+std::string CmdWindows(const Args& a) {
+    DWORD pid = static_cast<DWORD>(a.Int(1));
+    bool deep = a.Count() > 2 && a.Str(2) == "deep";
+    std::vector<std::string> items;
+    for (HWND h : TopWindows(pid)) {
+        Obj o = DescribeTop(h);
+        if (deep) {
+            std::vector<std::string> kids;
+            for (HWND c : Descendants(h)) kids.push_back(Describe(c, false).Json());
+            o.Raw("descendants", Array(kids));
+        }
+        items.push_back(o.Json());
+    }
+    return Ok(Obj().Raw("windows", Array(items)));
+}
+
+// wait-window <pid> <sheet|msgbox|dialog|any> <timeout ms> [hwnd to skip,...]
+// Waits for a visible top-level dialog (class #32770) of the process.
+std::string CmdWaitWindow(const Args& a) {
+    DWORD pid = static_cast<DWORD>(a.Int(1));
+    std::string kind = a.Str(2);
+    DWORD timeout = static_cast<DWORD>(a.Int(3, 10000));
+    std::string skip = a.Count() > 4 ? "," + a.Str(4) + "," : "";
+    DWORD start = GetTickCount();
+    for (;;) {
+        for (HWND h : TopWindows(pid)) {
+            if (!IsWindowVisible(h) || ClassOf(h) != L"#32770") continue;
+            if (!skip.empty() && skip.find("," + HwndJson(h) + ",") != std::string::npos) continue;
+            if (kind == "any" || kind == KindOf(h)) return Ok(DescribeTop(h));
+        }
+        auto it = g_processes.find(pid);
+        if (it != g_processes.end() && WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(it->second, &code);
+            Fail("process exited with code " + std::to_string(code) + " before a " + kind + " appeared");
+        }
+        if (GetTickCount() - start >= timeout)
+            Fail("timeout: no " + kind + " window of process " + std::to_string(pid));
+        Sleep(kPollMs);
+    }
+}
+
+std::string CmdWindow(const Args& a) {
+    return Ok(DescribeTop(a.Hwnd(1)).Bool("exists", true));
+}
+
+std::string CmdExists(const Args& a) {
+    HWND h = reinterpret_cast<HWND>(static_cast<intptr_t>(a.Int(1)));
+    return Ok(Obj().Bool("exists", IsWindow(h) != FALSE));
+}
+
+// control <window> <id>
+std::string CmdControl(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    return Ok(Describe(c));
+}
+
+std::string CmdIsEnabled(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    return Ok(
+        Obj().Bool("enabled", IsWindowEnabled(c) != FALSE).Bool("visible", IsWindowVisible(c) != FALSE));
+}
+
+// page <sheet>: index and window of the current page.
+std::string CmdPage(const Args& a) {
+    HWND sheet = a.Hwnd(1);
+    HWND page = reinterpret_cast<HWND>(SendOrFail(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+    if (!page) Fail("the sheet has no current page");
+    LRESULT index = SendOrFail(sheet, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(page), 0);
+    return Ok(Obj().Int("index", index).Raw("page", HwndJson(page)).WStr("page_text", TextOf(page)));
+}
+
+// click <window> <id>: posts BM_CLICK (a posted click cannot block on a modal box it opens).
+std::string CmdClick(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    bool enabled = IsWindowEnabled(c) != FALSE;
+    if (!PostMessageW(c, BM_CLICK, 0, 0)) FailWin32("PostMessageW");
+    return Ok(Obj().Bool("enabled", enabled));
+}
+
+// press <sheet> <PSBTN_ value>
+std::string CmdPress(const Args& a) {
+    if (!PostMessageW(a.Hwnd(1), PSM_PRESSBUTTON, static_cast<WPARAM>(a.Int(2)), 0))
+        FailWin32("PostMessageW");
+    return Ok();
+}
+
+std::string CmdSetText(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    std::wstring text = a.WStr(3);
+    LRESULT r = SendOrFail(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    return Ok(Obj().Int("result", r));
+}
+
+// type <window> <id> <text>: one WM_CHAR per UTF-16 unit, sent, so that it is processed on return.
+std::string CmdType(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    for (wchar_t ch : a.WStr(3)) SendOrFail(c, WM_CHAR, static_cast<WPARAM>(ch), 1);
+    return Ok();
+}
+
+// post-chars <window> <id> <text>: the same through the message queue.
+std::string CmdPostChars(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    for (wchar_t ch : a.WStr(3))
+        if (!PostMessageW(c, WM_CHAR, static_cast<WPARAM>(ch), 1)) FailWin32("PostMessageW");
+    return Ok();
+}
+
+// keys <window> <chord> [<chord>...]: real keystrokes to the window brought to the foreground.
+std::string CmdKeys(const Args& a) {
+    HWND h = a.Hwnd(1);
+    SetForegroundWindow(h);
+    DWORD start = GetTickCount();
+    while (GetForegroundWindow() != h && GetTickCount() - start < 2000) Sleep(kPollMs);
+    bool foreground = GetForegroundWindow() == h;
+    for (size_t i = 2; i < a.Count(); ++i) {
+        PressChord(a.Str(i));
+        Sleep(30);
+    }
+    return Ok(Obj().Bool("foreground", foreground));
+}
+
+// focus <window> <id>: SetFocus on another thread's control through attached input.
+std::string CmdFocus(const Args& a) {
+    HWND top = a.Hwnd(1);
+    HWND c = FindControl(top, a.Str(2));
+    SetForegroundWindow(top);
+    DWORD target = GetWindowThreadProcessId(c, nullptr);
+    DWORD self = GetCurrentThreadId();
+    bool attached = AttachThreadInput(self, target, TRUE) != FALSE;
+    SetFocus(c);
+    HWND now = GetFocus();
+    if (attached) AttachThreadInput(self, target, FALSE);
+    return Ok(Obj().Bool("focused", now == c));
+}
+
+// send <window> <id> <msg> <wparam> <lparam> [timeout ms]
+std::string CmdSend(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    LRESULT r = SendOrFail(c, static_cast<UINT>(a.Int(3)), Param(a.Str(4), 0), Param(a.Str(5), 0),
+                           static_cast<UINT>(a.Int(6, kSendTimeoutMs)));
+    return Ok(Obj().Int("result", static_cast<int64_t>(r)).Int("uresult", static_cast<uint32_t>(r)));
+}
+
+std::string CmdPost(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    if (!PostMessageW(c, static_cast<UINT>(a.Int(3)), Param(a.Str(4), 0), Param(a.Str(5), 0)))
+        FailWin32("PostMessageW");
+    return Ok();
+}
+
+// sendbuf <window> <id> <msg> <wparam> <lparam> <hex bytes in> <buffer size>
+// Allocates a buffer in the window's process, fills it, sends the message with "buf"/"buf+N"
+// parameters pointing into it, and returns the buffer afterwards.
+std::string CmdSendBuf(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    std::vector<uint8_t> in;
+    if (!ParseHex(a.Str(6), in)) Fail("bad hex buffer");
+    size_t size = static_cast<size_t>(a.Int(7, static_cast<int64_t>(in.size())));
+    if (size < in.size()) size = in.size();
+    if (size == 0) size = 1;
+    RemoteBuffer buf(c, size);
+    buf.Write(in);
+    LRESULT r = SendOrFail(c, static_cast<UINT>(a.Int(3)), Param(a.Str(4), buf.Address()),
+                           Param(a.Str(5), buf.Address()));
+    std::vector<uint8_t> out = buf.Read();
+    return Ok(Obj()
+                  .Int("result", static_cast<int64_t>(r))
+                  .Int("uresult", static_cast<uint32_t>(r))
+                  .Str("buffer", HexBytes(out.data(), out.size())));
+}
+
+// pixels <window> <id> [window|client]: the control's rectangle read from the screen.
+std::string CmdPixels(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    RECT r = {};
+    if (a.Count() > 3 && a.Str(3) == "client") {
+        GetClientRect(c, &r);
+        MapWindowPoints(c, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    } else {
+        GetWindowRect(c, &r);
+    }
+    Capture cap = CaptureScreen(r);
+    return Ok(Obj()
+                  .Raw("rect", RectJson(r))
+                  .Int("width", cap.width)
+                  .Int("height", cap.height)
+                  .Str("rgb", PixelHex(cap)));
+}
+
+// screen-pixels <left> <top> <right> <bottom>
+std::string CmdScreenPixels(const Args& a) {
+    RECT r = {static_cast<LONG>(a.Int(1)), static_cast<LONG>(a.Int(2)), static_cast<LONG>(a.Int(3)),
+              static_cast<LONG>(a.Int(4))};
+    Capture cap = CaptureScreen(r);
+    return Ok(Obj()
+                  .Raw("rect", RectJson(r))
+                  .Int("width", cap.width)
+                  .Int("height", cap.height)
+                  .Str("rgb", PixelHex(cap)));
+}
+
+// icon-resource <program file> <id> <size>
+std::string CmdIconResource(const Args& a) {
+    return Ok(
+        Obj().Raw("icon", RenderIcon(a.WStr(1), static_cast<int>(a.Int(2)), static_cast<int>(a.Int(3)))));
+}
+
+// probe <window> [timeout ms]: does the window's thread answer a sent WM_NULL?
+std::string CmdProbe(const Args& a) {
+    LRESULT r = 0;
+    DWORD start = GetTickCount();
+    bool answered = SendWithTimeout(a.Hwnd(1), WM_NULL, 0, 0, r, static_cast<UINT>(a.Int(2, 2000)));
+    return Ok(Obj().Bool("responsive", answered).Int("ms", GetTickCount() - start));
+}
+
+// lock <file>: opens the file for reading without sharing and keeps it open until unlock.
+std::string CmdLock(const Args& a) {
+    std::wstring path = a.WStr(1);
+    if (g_locks.count(path)) Fail("already locked");
+    HANDLE h =
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) FailWin32("CreateFileW");
+    g_locks[path] = h;
+    return Ok();
+}
+
+std::string CmdUnlock(const Args& a) {
+    auto it = g_locks.find(a.WStr(1));
+    if (it == g_locks.end()) Fail("not locked");
+    CloseHandle(it->second);
+    g_locks.erase(it);
+    return Ok();
+}
+
+// can-open <file>: whether another opener without sharing succeeds now (error code if not).
+std::string CmdCanOpen(const Args& a) {
+    HANDLE h = CreateFileW(a.WStr(1).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return Ok(Obj().Bool("open", false).Int("error", GetLastError()));
+    CloseHandle(h);
+    return Ok(Obj().Bool("open", true));
+}
+
+std::string CmdSleep(const Args& a) {
+    Sleep(static_cast<DWORD>(a.Int(1)));
+    return Ok();
+}
+
+struct Command {
+    const char* name;
+    Handler handler;
+};
+
+const Command kCommands[] = {
+    {"hello", CmdHello},
+    {"sysinfo", CmdSysInfo},
+    {"start", CmdStart},
+    {"wait-exit", CmdWaitExit},
+    {"exit-code", CmdExitCode},
+    {"kill", CmdKill},
+    {"windows", CmdWindows},
+    {"wait-window", CmdWaitWindow},
+    {"window", CmdWindow},
+    {"exists", CmdExists},
+    {"control", CmdControl},
+    {"is-enabled", CmdIsEnabled},
+    {"page", CmdPage},
+    {"click", CmdClick},
+    {"press", CmdPress},
+    {"settext", CmdSetText},
+    {"type", CmdType},
+    {"post-chars", CmdPostChars},
+    {"keys", CmdKeys},
+    {"focus", CmdFocus},
+    {"send", CmdSend},
+    {"post", CmdPost},
+    {"sendbuf", CmdSendBuf},
+    {"pixels", CmdPixels},
+    {"screen-pixels", CmdScreenPixels},
+    {"icon-resource", CmdIconResource},
+    {"probe", CmdProbe},
+    {"lock", CmdLock},
+    {"unlock", CmdUnlock},
+    {"can-open", CmdCanOpen},
+    {"sleep", CmdSleep},
+};
+
+std::string Dispatch(const std::string& line) {
+    Args args(SplitLine(line));
+    const std::string& name = args.Str(0);
+    for (const Command& c : kCommands) {
+        if (name == c.name) {
+            try {
+                return c.handler(args);
+            } catch (const Failure& f) {
+                return Obj().Bool("ok", false).Str("error", f.message).Json();
+            }
+        }
+    }
+    return Obj().Bool("ok", false).Str("error", "unknown command: " + name).Json();
+}
+
+void WriteLine(HANDLE out, const std::string& text) {
+    std::string line = text + "\n";
+    DWORD done = 0;
+    const char* p = line.data();
+    size_t left = line.size();
+    while (left) {
+        if (!WriteFile(out, p, static_cast<DWORD>(left), &done, nullptr) || done == 0) std::exit(4);
+        p += done;
+        left -= done;
+    }
+}
+
+}  // namespace
+
+int wmain() {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::string pending;
+    char buf[4096];
+    for (;;) {
+        size_t nl;
+        while ((nl = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, nl);
+            pending.erase(0, nl + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.empty()) continue;
+            if (line == "quit") {
+                WriteLine(out, Ok());
+                return 0;
+            }
+            std::string reply;
+            try {
+                reply = Dispatch(line);
+            } catch (const Failure& f) {
+                reply = Obj().Bool("ok", false).Str("error", f.message).Json();
+            }
+            WriteLine(out, reply);
+        }
+        DWORD got = 0;
+        if (!ReadFile(in, buf, sizeof buf, &got, nullptr) || got == 0) return 0;  // stdin closed
+        pending.append(buf, got);
+    }
+}

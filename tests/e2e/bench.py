@@ -1,0 +1,847 @@
+"""The Wine test bench: prefixes, display, UI driver and scenario helpers.
+
+Python 3 standard library only. See README.md in this folder for the layout, the driver protocol
+and how to write a scenario.
+"""
+
+import contextlib
+import errno
+import fcntl
+import json
+import os
+import select
+import shutil
+import signal
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+
+
+def _path_from_env(name, default):
+    value = os.environ.get(name)
+    return Path(value) if value else Path(default)
+
+
+NATIVE_DIR = _path_from_env("QUENTARO_NATIVE_DIR", REPO / "build" / "native")
+WIN32_DIR = _path_from_env("QUENTARO_WIN32_DIR", REPO / "build" / "win32")
+SETUP_EXE = _path_from_env("QUENTARO_SETUP_EXE", WIN32_DIR / "app" / "QUENTARO Setup.EXE")
+DRIVER_EXE = _path_from_env("QUENTARO_DRIVER", WIN32_DIR / "tests" / "driver" / "quentaro-driver.exe")
+HELPERS_DIR = _path_from_env("QUENTARO_E2E_HELPERS", WIN32_DIR / "tests" / "e2e")
+PACK_TOOL = _path_from_env("QUENTARO_PACK", NATIVE_DIR / "tools" / "quentaro-pack")
+WINE_DIR = _path_from_env("QUENTARO_WINE_DIR", NATIVE_DIR / "wine")
+SCREENSHOT_DIR = _path_from_env("QUENTARO_SCREENSHOT_DIR", NATIVE_DIR / "screenshots")
+KEEP_RUNS = os.environ.get("QUENTARO_BENCH_KEEP") == "1"
+
+# Bump when the way a prefix is prepared changes: cached prefixes of another recipe are rebuilt.
+PREFIX_RECIPE = 4
+
+# Classes of Windows, one cached prefix each. "version" is the HKCU\Software\Wine Version value;
+# None deletes it, which gives Windows 7 SP1 as a workstation (set with reg add, "win7" reports
+# a server).
+PREFIX_KINDS = {
+    "win64": {"arch": "win64", "version": None},
+    "win2k": {"arch": "win32", "version": "win2k"},
+    "winxp": {"arch": "win32", "version": "winxp"},
+    "vista": {"arch": "win32", "version": "vista"},
+    "win7": {"arch": "win32", "version": None},
+}
+
+DESKTOP_SIZE = (1024, 768)
+TIME_ZONE = "Asia/Tokyo"
+
+# Japanese faces that the program and its templates name, mapped to the installed IPA fonts.
+FONT_REPLACEMENTS = {
+    "ＭＳ Ｐゴシック": "IPAPGothic",
+    "ＭＳ ゴシック": "IPAGothic",
+    "MS PGothic": "IPAPGothic",
+    "MS Gothic": "IPAGothic",
+    "MS UI Gothic": "IPAPGothic",
+    "ＭＳ Ｐ明朝": "IPAPGothic",
+    "ＭＳ 明朝": "IPAGothic",
+}
+
+# Wizard buttons (children of the sheet) and PSM_PRESSBUTTON values.
+ID_BACK, ID_NEXT, ID_FINISH, ID_CANCEL, ID_HELP = 12323, 12324, 12325, 2, 9
+PSBTN_BACK, PSBTN_NEXT, PSBTN_FINISH, PSBTN_CANCEL = 0, 1, 2, 5
+# Message box controls.
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+MSGBOX_TEXT_ID = 0xFFFF
+MSGBOX_ICON_ID = 1088
+
+WS_VISIBLE = 0x10000000
+WS_MINIMIZEBOX = 0x00020000
+WS_EX_APPWINDOW = 0x00040000
+
+
+class BenchError(AssertionError):
+    """A bench operation failed; an AssertionError so that unittest reports a failure."""
+
+
+def log(msg):
+    print(f"[bench {time.strftime('%H:%M:%S')}] {msg}", file=sys.stderr, flush=True)
+
+
+# ---------------------------------------------------------------------------------------------
+# Artifacts
+
+
+def require_artifacts(*paths):
+    """Fails (does not skip) when a program that the scenarios need has not been built."""
+    missing = [str(p) for p in (paths or (SETUP_EXE, DRIVER_EXE)) if not Path(p).is_file()]
+    if missing:
+        raise BenchError("missing build artifacts (build the cross build first): " + ", ".join(missing))
+
+
+def helper_exe(name):
+    path = HELPERS_DIR / name
+    require_artifacts(path)
+    return path
+
+
+# ---------------------------------------------------------------------------------------------
+# Locks, locale, environment
+
+
+@contextlib.contextmanager
+def file_lock(path, shared=False):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path, "a") as f:
+        fcntl.flock(f, fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
+        try:
+            yield
+        finally:
+            fcntl.flock(f, fcntl.LOCK_UN)
+
+
+def ensure_locale():
+    """Builds the private ja_JP.UTF-8 locale once (glibc has none installed here)."""
+    root = WINE_DIR / "locale"
+    target = root / "ja_JP.UTF-8"
+    if (target / "LC_CTYPE").is_file():
+        return root
+    with file_lock(WINE_DIR / "locks" / "locale.lock"):
+        if not (target / "LC_CTYPE").is_file():
+            tmp = Path(tempfile.mkdtemp(prefix="locale.", dir=WINE_DIR))
+            r = subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", str(tmp / "ja_JP.UTF-8")],
+                               capture_output=True, text=True)
+            if not (tmp / "ja_JP.UTF-8" / "LC_CTYPE").is_file():
+                raise BenchError(f"localedef failed ({r.returncode}): {r.stderr}")
+            root.mkdir(parents=True, exist_ok=True)
+            os.replace(tmp / "ja_JP.UTF-8", target)
+            shutil.rmtree(tmp, ignore_errors=True)
+    return root
+
+
+def wine_env(prefix_dir, home_dir, display=None, arch=None):
+    """The environment of every Wine process of the bench."""
+    env = {k: v for k, v in os.environ.items()
+           if not (k.startswith("LC_") or k.startswith("WINE") or k in ("LANG", "LANGUAGE", "DISPLAY"))}
+    env.update({
+        "WINEPREFIX": str(prefix_dir),
+        "WINEDEBUG": "-all",
+        # No Mono or Gecko prompts. By default Wine replaces an "RICHED20.dll" found in a
+        # program's folder by its builtin one; "n,b" makes it load the file it finds, as Windows
+        # does, so that a planted DLL would really be loaded (the system folder's file is still
+        # Wine's builtin). Wine reads this variable from the Unix environment only.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;riched20=n,b",
+        "HOME": str(home_dir),
+        "LOCPATH": str(ensure_locale()),
+        "LANG": "ja_JP.UTF-8",
+        "TZ": TIME_ZONE,
+    })
+    if arch:
+        env["WINEARCH"] = arch
+    if display:
+        env["DISPLAY"] = display
+    return env
+
+
+def win_path_of(host_path):
+    """The Windows path under which Wine sees a host path outside any prefix (drive Z:)."""
+    return "Z:" + str(Path(host_path).resolve()).replace("/", "\\")
+
+
+# ---------------------------------------------------------------------------------------------
+# Prefixes
+
+
+def _reg_file(kind):
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    version = PREFIX_KINDS[kind]["version"]
+    lines += ["[HKEY_CURRENT_USER\\Software\\Wine]",
+              f'"Version"="{version}"' if version else '"Version"=-', ""]
+    lines += ["[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]", '"Desktop"="Default"', ""]
+    lines += ["[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]",
+              f'"Default"="{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}"', ""]
+    lines += ["[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]", '"ShowCrashDialog"=dword:00000000', ""]
+    lines += ["[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
+    lines += [f'"{face}"="{repl}"' for face, repl in FONT_REPLACEMENTS.items()]
+    return "\r\n".join(lines) + "\r\n"
+
+
+def _run_checked(args, env, timeout, what):
+    r = subprocess.run(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                       timeout=timeout, text=True, errors="replace")
+    if r.returncode != 0:
+        raise BenchError(f"{what} failed ({r.returncode}): {r.stdout[-2000:]}")
+    return r
+
+
+def _make_user_folders_real(prefix_dir):
+    """Per-user folders (Desktop, Documents, Templates...) are links to $HOME: make them real
+    folders inside the prefix, so that nothing a program writes there leaves the prefix."""
+    for dirpath, dirnames, _ in os.walk(prefix_dir / "drive_c" / "users"):
+        for name in dirnames:
+            entry = Path(dirpath) / name
+            if entry.is_symlink():
+                entry.unlink()
+                entry.mkdir()
+
+
+def ensure_prefix(kind):
+    """Returns the cached pristine prefix of a class of Windows, creating it once.
+
+    Safe when several test processes ask at once: creation happens under an exclusive file lock
+    in a temporary folder that is renamed into place when complete.
+    """
+    if kind not in PREFIX_KINDS:
+        raise BenchError(f"unknown prefix kind {kind}")
+    root = WINE_DIR / "pristine" / kind
+    stamp = root / "stamp.json"
+
+    def current():
+        try:
+            return json.loads(stamp.read_text()).get("recipe") == PREFIX_RECIPE
+        except (OSError, ValueError):
+            return False
+
+    if current():
+        return root
+    with file_lock(WINE_DIR / "locks" / f"{kind}.lock"):
+        if current():
+            return root
+        started = time.monotonic()
+        log(f"creating Wine prefix {kind} in {root}")
+        (WINE_DIR / "pristine").mkdir(parents=True, exist_ok=True)
+        tmp = Path(tempfile.mkdtemp(prefix=f"{kind}.tmp.", dir=WINE_DIR / "pristine"))
+        try:
+            prefix, home = tmp / "prefix", tmp / "home"
+            home.mkdir()
+            env = wine_env(prefix, home, arch=PREFIX_KINDS[kind]["arch"])
+            _run_checked(["wine", "wineboot", "-i"], env, 600, "wineboot")
+            _run_checked(["wineserver", "-w"], env, 120, "wineserver -w")
+            reg = tmp / "bench.reg"
+            reg.write_bytes(b"\xff\xfe" + _reg_file(kind).encode("utf-16-le"))
+            _run_checked(["wine", "regedit", "/S", win_path_of(reg)], env, 120, "regedit")
+            _run_checked(["wineserver", "-w"], env, 120, "wineserver -w")
+            _make_user_folders_real(prefix)
+            seconds = round(time.monotonic() - started, 1)
+            (tmp / "stamp.json").write_text(json.dumps({"recipe": PREFIX_RECIPE, "kind": kind,
+                                                        "seconds": seconds}))
+            if root.exists():
+                shutil.rmtree(root)
+            os.replace(tmp, root)
+            log(f"prefix {kind} created in {seconds} s")
+        finally:
+            if tmp.exists():
+                shutil.rmtree(tmp, ignore_errors=True)
+    return root
+
+
+def _snapshot(top):
+    """(kind, size, mtime, ctime, mode) of every entry below a folder, symlinks not followed."""
+    result = {}
+    for dirpath, dirnames, filenames in os.walk(top):
+        for name in dirnames + filenames:
+            p = os.path.join(dirpath, name)
+            st = os.lstat(p)
+            result[os.path.relpath(p, top)] = (stat.S_IFMT(st.st_mode), st.st_size, st.st_mtime_ns,
+                                               st.st_ctime_ns, st.st_mode)
+    return result
+
+
+def _pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+    except OSError as e:
+        return e.errno == errno.EPERM
+    return True
+
+
+class Prefix:
+    """A private copy of a pristine prefix for one scenario file, with its own wineserver."""
+
+    def __init__(self, kind, label):
+        self.kind = kind
+        pristine = ensure_prefix(kind)
+        self.pristine = pristine / "prefix"
+        runs = WINE_DIR / "runs"
+        runs.mkdir(parents=True, exist_ok=True)
+        self._remove_stale_runs(runs)
+        self.root = runs / f"{label}.{kind}.{os.getpid()}"
+        if self.root.exists():
+            shutil.rmtree(self.root)
+        self.root.mkdir()
+        started = time.monotonic()
+        with file_lock(WINE_DIR / "locks" / f"{kind}.lock", shared=True):
+            subprocess.run(["cp", "-a", str(self.pristine), str(self.root / "prefix")], check=True)
+        self.copy_seconds = time.monotonic() - started
+        self.dir = self.root / "prefix"
+        self.home = self.root / "home"
+        self.home.mkdir()
+        self.drive_c = self.dir / "drive_c"
+        self._baseline = _snapshot(self.drive_c)
+
+    @staticmethod
+    def _remove_stale_runs(runs):
+        for entry in runs.iterdir():
+            try:
+                pid = int(entry.name.rsplit(".", 1)[1])
+            except (IndexError, ValueError):
+                continue
+            if not _pid_alive(pid):
+                shutil.rmtree(entry, ignore_errors=True)
+
+    def env(self, display=None):
+        return wine_env(self.dir, self.home, display)
+
+    def host_path(self, win_path):
+        """Host path of a Windows path (drive letters C: and Z:)."""
+        p = win_path.replace("/", "\\")
+        drive, rest = p[:2].upper(), p[2:].lstrip("\\")
+        parts = [x for x in rest.split("\\") if x]
+        if drive == "C:":
+            return self.drive_c.joinpath(*parts)
+        if drive == "Z:":
+            return Path("/").joinpath(*parts)
+        raise BenchError(f"no host path for {win_path}")
+
+    def win_path(self, host_path):
+        """Windows path of a host path (inside the prefix's drive C:, else Z:)."""
+        host = Path(host_path).absolute()
+        try:
+            rel = host.relative_to(self.drive_c)
+        except ValueError:
+            return win_path_of(host)
+        return "C:\\" + "\\".join(rel.parts)
+
+    def reset(self):
+        """Brings drive C: back to the state of the fresh copy: removes what was added, restores
+        what was changed or removed (from the pristine prefix)."""
+        now = _snapshot(self.drive_c)
+        base = self._baseline
+        for rel in sorted(set(now) - set(base), key=lambda r: -r.count(os.sep)):
+            p = self.drive_c / rel
+            if stat.S_ISDIR(now[rel][0]) and not os.path.islink(p):
+                shutil.rmtree(p, ignore_errors=True)
+            elif os.path.lexists(p):
+                p.unlink()
+        for rel in sorted(base, key=lambda r: r.count(os.sep)):
+            p, src = self.drive_c / rel, self.pristine / "drive_c" / rel
+            cur = now.get(rel)
+            if cur == base[rel]:
+                continue
+            kind = base[rel][0]
+            if stat.S_ISDIR(kind):
+                p.mkdir(exist_ok=True)
+                shutil.copystat(src, p, follow_symlinks=False)
+            elif stat.S_ISLNK(kind):
+                if os.path.lexists(p):
+                    p.unlink()
+                os.symlink(os.readlink(src), p)
+            else:
+                if os.path.lexists(p) and (os.path.isdir(p) and not os.path.islink(p)):
+                    shutil.rmtree(p)
+                elif os.path.lexists(p):
+                    p.chmod(0o644)
+                    p.unlink()
+                shutil.copy2(src, p, follow_symlinks=False)
+        self._baseline = _snapshot(self.drive_c)
+
+    def kill_server(self):
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+    def remove(self):
+        if not KEEP_RUNS:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+# ---------------------------------------------------------------------------------------------
+# Display
+
+
+class Display:
+    """A private Xvfb server (a free display number chosen by the server itself)."""
+
+    def __init__(self):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(w), "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = b""
+        deadline = time.monotonic() + 30
+        while not number.endswith(b"\n"):
+            ready, _, _ = select.select([r], [], [], max(0.0, deadline - time.monotonic()))
+            if not ready:
+                self.proc.kill()
+                raise BenchError("Xvfb did not start")
+            chunk = os.read(r, 64)
+            if not chunk:
+                raise BenchError("Xvfb exited at start")
+            number += chunk
+        os.close(r)
+        self.name = ":" + number.decode().strip()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+
+
+def screenshot(display, path):
+    """Saves the whole screen (the Wine virtual desktop) as PNG."""
+    path = Path(path)
+    path.parent.mkdir(parents=True, exist_ok=True)
+    env = dict(os.environ, DISPLAY=display)
+    subprocess.run(["import", "-window", "root", str(path)], env=env, check=True, timeout=60,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return path
+
+
+# ---------------------------------------------------------------------------------------------
+# UI driver
+
+
+def _escape_field(value):
+    s = str(value)
+    return s.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
+
+
+class DriverError(BenchError):
+    pass
+
+
+class Driver:
+    """The long-lived UI driver inside the prefix; one command per line, one JSON reply per line."""
+
+    def __init__(self, prefix, display, log_path):
+        require_artifacts(DRIVER_EXE)
+        self._log = open(log_path, "ab")
+        self.proc = subprocess.Popen(["wine", str(DRIVER_EXE)], env=prefix.env(display),
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._log)
+        self._buf = b""
+        self.call("hello", timeout=120)
+
+    def call(self, *fields, timeout=30, check=True):
+        line = "\t".join(_escape_field(f) for f in fields) + "\n"
+        try:
+            self.proc.stdin.write(line.encode("utf-8"))
+            self.proc.stdin.flush()
+        except BrokenPipeError:
+            raise DriverError(f"driver is gone (exit {self.proc.poll()})")
+        deadline = time.monotonic() + timeout
+        fd = self.proc.stdout.fileno()
+        while b"\n" not in self._buf:
+            left = deadline - time.monotonic()
+            ready, _, _ = select.select([fd], [], [], max(0.0, left))
+            if not ready:
+                raise DriverError(f"driver gave no answer to {fields[0]} within {timeout} s")
+            chunk = os.read(fd, 65536)
+            if not chunk:
+                raise DriverError(f"driver exited (code {self.proc.poll()}) during {fields[0]}")
+            self._buf += chunk
+        reply, self._buf = self._buf.split(b"\n", 1)
+        result = json.loads(reply.decode("utf-8"))
+        if check and not result.get("ok"):
+            raise DriverError(f"{' '.join(str(f) for f in fields)[:300]}: {result.get('error')}")
+        return result
+
+    def close(self):
+        if self.proc.poll() is None:
+            try:
+                self.call("quit", timeout=10)
+            except BenchError:
+                pass
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(10)
+        self.proc.stdin.close()
+        self.proc.stdout.close()
+        self._log.close()
+
+
+class Window:
+    """A top-level window of a program under test, seen through the driver."""
+
+    def __init__(self, driver, info):
+        self.driver = driver
+        self.hwnd = info["hwnd"]
+        self.info = info
+
+    def __repr__(self):
+        return f"<Window {self.hwnd} {self.info.get('kind')} {self.info.get('text')!r}>"
+
+    @property
+    def kind(self):
+        return self.info.get("kind")
+
+    def refresh(self):
+        self.info = self.driver.call("window", self.hwnd)
+        return self.info
+
+    def exists(self):
+        return self.driver.call("exists", self.hwnd)["exists"]
+
+    def caption(self):
+        return self.refresh()["text"]
+
+    def control(self, cid):
+        return self.driver.call("control", self.hwnd, cid)
+
+    def text(self, cid):
+        return self.control(cid)["text"]
+
+    def click(self, cid):
+        return self.driver.call("click", self.hwnd, cid)
+
+    def press(self, psbtn):
+        return self.driver.call("press", self.hwnd, psbtn)
+
+    def set_text(self, cid, text):
+        return self.driver.call("settext", self.hwnd, cid, text)
+
+    def type(self, cid, text):
+        return self.driver.call("type", self.hwnd, cid, text)
+
+    def keys(self, *chords):
+        return self.driver.call("keys", self.hwnd, *chords)
+
+    def focus(self, cid):
+        return self.driver.call("focus", self.hwnd, cid)["focused"]
+
+    def send(self, cid, msg, wparam=0, lparam=0):
+        return self.driver.call("send", self.hwnd, cid, msg, wparam, lparam)["result"]
+
+    def send_buffer(self, cid, msg, wparam, lparam, data=b"", size=None):
+        """Sends a message whose parameters ("buf", "buf+N") point at a buffer in the target
+        process, filled with `data`; returns (result, buffer bytes afterwards)."""
+        r = self.driver.call("sendbuf", self.hwnd, cid, msg, wparam, lparam, data.hex(),
+                             size if size is not None else len(data))
+        return r["result"], bytes.fromhex(r["buffer"])
+
+    def pixels(self, cid=0, area="window"):
+        r = self.driver.call("pixels", self.hwnd, cid, area)
+        return Pixels(r["width"], r["height"], r["rgb"], r["rect"])
+
+    def probe(self, timeout_ms=2000):
+        return self.driver.call("probe", self.hwnd, timeout_ms, timeout=timeout_ms / 1000 + 10)["responsive"]
+
+    # Sheet
+
+    def page_index(self):
+        return self.driver.call("page", self.hwnd)["index"]
+
+    def wait_page(self, index, timeout=10):
+        deadline = time.monotonic() + timeout
+        while True:
+            r = self.driver.call("page", self.hwnd, check=False)
+            if r.get("ok") and r["index"] == index:
+                return r
+            if time.monotonic() > deadline:
+                raise BenchError(f"sheet did not reach page {index} (last answer {r})")
+            time.sleep(0.05)
+
+    # Message box
+
+    def message(self):
+        return self.text(MSGBOX_TEXT_ID)
+
+    def has_icon(self):
+        r = self.driver.call("control", self.hwnd, MSGBOX_ICON_ID, check=False)
+        return bool(r.get("ok")) and r.get("visible", False)
+
+
+class Pixels:
+    def __init__(self, width, height, rgb_hex, rect=None):
+        self.width, self.height, self.rect = width, height, rect
+        self.data = bytes.fromhex(rgb_hex)
+
+    def at(self, x, y):
+        i = (y * self.width + x) * 3
+        return (self.data[i] << 16) | (self.data[i + 1] << 8) | self.data[i + 2]
+
+    def colours(self):
+        counts = {}
+        for i in range(0, len(self.data), 3):
+            c = (self.data[i] << 16) | (self.data[i + 1] << 8) | self.data[i + 2]
+            counts[c] = counts.get(c, 0) + 1
+        return counts
+
+
+class Process:
+    """A program started by the driver."""
+
+    def __init__(self, driver, pid):
+        self.driver, self.pid = driver, pid
+
+    def wait_window(self, kind="any", timeout=20, skip=()):
+        info = self.driver.call("wait-window", self.pid, kind, int(timeout * 1000),
+                                ",".join(str(h) for h in skip), timeout=timeout + 15)
+        return Window(self.driver, info)
+
+    def wait_sheet(self, timeout=30):
+        return self.wait_window("sheet", timeout)
+
+    def wait_msgbox(self, timeout=20):
+        return self.wait_window("msgbox", timeout)
+
+    def try_wait_window(self, kind, timeout):
+        """The window, or None when the process exits or the time runs out first."""
+        r = self.driver.call("wait-window", self.pid, kind, int(timeout * 1000), "",
+                             timeout=timeout + 15, check=False)
+        return Window(self.driver, r) if r.get("ok") else None
+
+    def windows(self, deep=False):
+        return self.driver.call("windows", self.pid, *(["deep"] if deep else []))["windows"]
+
+    def wait_exit(self, timeout=30):
+        return self.driver.call("wait-exit", self.pid, int(timeout * 1000), timeout=timeout + 15)["code"]
+
+    def exit_code(self):
+        r = self.driver.call("exit-code", self.pid)
+        return r["code"] if r["exited"] else None
+
+    def kill(self):
+        return self.driver.call("kill", self.pid)["code"]
+
+
+# ---------------------------------------------------------------------------------------------
+# Bench: one display, one prefix copy and one driver, for one scenario file
+
+
+class Bench:
+    def __init__(self, kind="win64", label="bench", display=None):
+        started = time.monotonic()
+        self.display_server = None
+        if display is None:
+            self.display_server = Display()
+            display = self.display_server.name
+        self.display = display
+        self.prefix = Prefix(kind, label)
+        self.driver = Driver(self.prefix, display, self.prefix.root / "wine.log")
+        self.processes = []
+        self.info = self.driver.call("sysinfo")
+        log(f"bench {label} on {kind} ready in {time.monotonic() - started:.1f} s "
+            f"(prefix copy {self.prefix.copy_seconds:.1f} s, display {display})")
+
+    def close(self):
+        try:
+            self.end_processes()
+            self.driver.close()
+            self.prefix.kill_server()
+        finally:
+            if self.display_server:
+                self.display_server.close()
+            self.prefix.remove()
+
+    def end_processes(self):
+        """Kills whatever the last scenario left running."""
+        for p in self.processes:
+            try:
+                if p.exit_code() is None:
+                    p.kill()
+            except BenchError:
+                pass
+        self.processes = []
+
+    def reset(self):
+        self.end_processes()
+        self.prefix.reset()
+
+    def start(self, exe, cwd, args="", env=None):
+        """Starts a program (host paths) with the given current folder and extra environment
+        variables; returns its Process."""
+        assignments = "\n".join(f"{k}={v}" for k, v in (env or {}).items())
+        r = self.driver.call("start", self.prefix.win_path(exe), self.prefix.win_path(cwd), args, assignments)
+        p = Process(self.driver, r["pid"])
+        self.processes.append(p)
+        return p
+
+    def work_folder(self, name):
+        """A fresh folder inside the prefix's drive C: (removed again by the next reset)."""
+        folder = self.prefix.drive_c / "bench" / name
+        if folder.exists():
+            shutil.rmtree(folder)
+        folder.mkdir(parents=True)
+        return folder
+
+    def copy_setup(self, folder, exe=None):
+        """Puts the setup program into a folder, under its own name; returns the copy's path."""
+        src = Path(exe or SETUP_EXE)
+        require_artifacts(src)
+        dst = Path(folder) / src.name
+        shutil.copy2(src, dst)
+        return dst
+
+    def screenshot(self, name):
+        return screenshot(self.display, SCREENSHOT_DIR / f"{name}.png")
+
+    def lock(self, host_path):
+        self.driver.call("lock", self.prefix.win_path(host_path))
+
+    def unlock(self, host_path):
+        self.driver.call("unlock", self.prefix.win_path(host_path))
+
+
+class BenchCase(unittest.TestCase):
+    """Base class of a scenario file: one bench for the class, drive C: reset before each test."""
+
+    PREFIX = "win64"
+    REQUIRES = (SETUP_EXE, DRIVER_EXE)
+    bench = None
+
+    @classmethod
+    def setUpClass(cls):
+        require_artifacts(*cls.REQUIRES)
+        cls.bench = Bench(cls.PREFIX, label=f"{cls.__module__}.{cls.__name__}")
+        cls._class_started = time.monotonic()
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.bench:
+            log(f"{cls.__module__}.{cls.__name__}: {time.monotonic() - cls._class_started:.1f} s of scenarios")
+            cls.bench.close()
+            cls.bench = None
+
+    def setUp(self):
+        self._started = time.monotonic()
+        self.bench.reset()
+        self.addCleanup(self._report_time)
+        self.addCleanup(self.bench.end_processes)
+
+    def _report_time(self):
+        log(f"{self.id()}: {time.monotonic() - self._started:.1f} s")
+
+    def shot(self, suffix):
+        """Screenshot named after the running test."""
+        return self.bench.screenshot(f"{self.id().split('.', 1)[-1]}.{suffix}")
+
+    # Common checks
+
+    def assertNeverVisibleExcept(self, process, allowed_hwnds):
+        """No window of the process is visible except the given top-level ones and their children."""
+        for top in process.windows(deep=True):
+            if top["hwnd"] in allowed_hwnds:
+                continue
+            self.assertFalse(top["visible"], f"top-level window visible: {top}")
+            for child in top.get("descendants", []):
+                self.assertFalse(child["visible"], f"child window visible: {child} of {top['hwnd']}")
+
+
+# ---------------------------------------------------------------------------------------------
+# Packages
+
+
+def make_package(path, entries, codepage=932, tool=None):
+    """Builds a package with the package tool.
+
+    entries: dicts with "name" (text), "time" (14 digits), "target" (0-5) and either "data"
+    (bytes) or "source" (a host path).
+    """
+    tool = Path(tool or PACK_TOOL)
+    require_artifacts(tool)
+    path = Path(path)
+    work = Path(tempfile.mkdtemp(prefix="pack.", dir=path.parent))
+    try:
+        lines = []
+        for i, e in enumerate(entries):
+            src = e.get("source")
+            if src is None:
+                src = work / f"data{i}"
+                Path(src).write_bytes(e.get("data", b""))
+            lines.append((e["name"], e.get("time", "20240102030405"), e.get("target", 0), str(src)))
+        manifest = work / "manifest.txt"
+        manifest.write_text(format_manifest(lines), encoding="utf-8")
+        r = subprocess.run([str(tool), "build", "--codepage", str(codepage), "--manifest", str(manifest),
+                            "--output", str(path)], capture_output=True, text=True)
+        if r.returncode != 0:
+            raise BenchError(f"package tool failed ({r.returncode}): {r.stderr}")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return path
+
+
+def format_manifest(lines):
+    """Manifest text for the package tool: one entry per line."""
+    return "".join(f"{name}\t{stamp}\t{target}\t{src}\n" for name, stamp, target, src in lines)
+
+
+def crc16_x25(data, crc=0xFFFF):
+    for b in data:
+        crc ^= b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
+    return crc
+
+
+def fallback_package(entries, codepage="cp932"):
+    """Package bytes built in Python. For the bench's own self-test only: scenarios use the tool."""
+    header = b"KJ47" + bytes(12) + b"V1.0" + bytes(4) + struct.pack("<I", len(entries)) + bytes(4)
+    table, data = b"", b""
+    offset = 32 + 64 * len(entries)
+    for e in entries:
+        name = e["name"].encode(codepage)
+        blob = e.get("data", b"")
+        table += (name.ljust(32, b"\0")[:32] + e.get("time", "20240102030405").encode().ljust(16, b"\0")
+                  + struct.pack("<II", offset + len(data), len(blob)) + bytes([e.get("target", 0)]) + bytes(7))
+        data += blob
+    body = header + table + data
+    return body + struct.pack("<H", crc16_x25(body) ^ 0xFFFF)
+
+
+# ---------------------------------------------------------------------------------------------
+# Folder listings
+
+
+def tree(top):
+    """{relative path: (size or None for a folder, mtime in ns)} of everything below a folder,
+    for before/after comparisons."""
+    top = Path(top)
+    out = {}
+    if not top.exists():
+        return out
+    for dirpath, dirnames, filenames in os.walk(top):
+        for name in dirnames + filenames:
+            p = Path(dirpath) / name
+            st = p.lstat()
+            rel = str(p.relative_to(top))
+            out[rel] = (None if stat.S_ISDIR(st.st_mode) else st.st_size, st.st_mtime_ns)
+    return out
+
+
+def tree_diff(before, after):
+    """(added, removed, changed) relative paths between two listings."""
+    added = sorted(set(after) - set(before))
+    removed = sorted(set(before) - set(after))
+    changed = sorted(k for k in set(before) & set(after) if before[k] != after[k])
+    return added, removed, changed
+
+
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # run cleanups when CTest times out

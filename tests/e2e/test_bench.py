@@ -1,0 +1,130 @@
+"""The bench's own checks: every class of Windows reports what its prefix is meant to be, and the
+driver reads, answers and reports what a program shows (with a stand-in program, not the setup)."""
+
+import time
+import unittest
+
+import bench
+from bench import BenchCase
+
+# What each prefix must report: GetVersionExW numbers, product type, WOW64.
+EXPECTED_SYSTEMS = [
+    # kind,   major, minor, build, product type, wow64
+    ("win64", 6, 1, 7601, 1, True),
+    ("win2k", 5, 0, 2195, 1, False),
+    ("winxp", 5, 1, 2600, 1, False),
+    ("vista", 6, 0, 6002, 1, False),
+    ("win7", 6, 1, 7601, 1, False),
+]
+
+
+class PrefixesReportTheirSystem(unittest.TestCase):
+    def test_every_prefix_kind(self):
+        bench.require_artifacts(bench.DRIVER_EXE)
+        display = bench.Display()
+        try:
+            for kind, major, minor, build, product, wow64 in EXPECTED_SYSTEMS:
+                with self.subTest(kind=kind):
+                    started = time.monotonic()
+                    b = bench.Bench(kind, label=f"selftest-{kind}", display=display.name)
+                    try:
+                        info = b.info
+                        self.assertEqual((info["major"], info["minor"], info["build"]), (major, minor, build))
+                        self.assertEqual(info["product_type"], product)
+                        self.assertEqual(info["wow64"], wow64)
+                        # Japanese locale: ANSI and OEM code page 932, Japanese LCID.
+                        self.assertEqual((info["acp"], info["oemcp"], info["user_lcid"]), (932, 932, 0x411))
+                        self.assertEqual(info["tz_bias"], -540)
+                        self.assertEqual(info["system_dir"].lower(), "c:\\windows\\system32")
+                        self.assertEqual((info["screen_width"], info["screen_height"]), bench.DESKTOP_SIZE)
+                        # Per-user folders stay inside the prefix.
+                        for entry in (b.prefix.drive_c / "users").rglob("*"):
+                            self.assertFalse(entry.is_symlink(), entry)
+                    finally:
+                        b.close()
+                    bench.log(f"prefix {kind}: {time.monotonic() - started:.1f} s for copy, checks, cleanup")
+        finally:
+            display.close()
+
+
+class DriverWithStandIn(BenchCase):
+    REQUIRES = (bench.DRIVER_EXE,)
+
+    def setUp(self):
+        super().setUp()
+        self.standin = bench.helper_exe("quentaro-standin.exe")
+
+    def test_message_box_text_caption_icon_and_exit_code(self):
+        folder = self.bench.work_folder("msgbox")
+        p = self.bench.start(self.standin, folder, "msgbox 42")
+        box = p.wait_msgbox()
+        self.assertEqual(box.kind, "msgbox")
+        self.assertEqual(box.caption(), "スタンドイン ｾｯﾄｱｯﾌﾟ")
+        self.assertEqual(box.message(), "ﾃﾞｰﾀﾌｧｲﾙ\nテスト本文")
+        self.assertTrue(box.has_icon())
+        self.assertTrue(box.probe())
+        self.assertIsNone(p.exit_code())
+        self.shot("msgbox")
+        box.click(bench.IDOK)
+        self.assertEqual(p.wait_exit(), 42)
+
+    def test_yes_and_no_buttons(self):
+        for button in (bench.IDYES, bench.IDNO):
+            with self.subTest(button=button):
+                p = self.bench.start(self.standin, self.bench.work_folder("yesno"), "yesno")
+                box = p.wait_msgbox()
+                self.assertEqual(box.text(button), {bench.IDYES: "はい(&Y)", bench.IDNO: "いいえ(&N)"}[button])
+                box.click(button)
+                self.assertEqual(p.wait_exit(), button)
+
+    def test_escape_key_reaches_the_foreground_box(self):
+        p = self.bench.start(self.standin, self.bench.work_folder("keys"), "msgbox 5")
+        box = p.wait_msgbox()
+        box.keys("Escape")
+        self.assertEqual(p.wait_exit(), 5)
+
+    def test_lock_denies_other_openers_and_japanese_names_work(self):
+        folder = self.bench.work_folder("ロック")
+        target = folder / "日本語ﾌｧｲﾙ.cab"
+        target.write_bytes(b"x")
+        win = self.bench.prefix.win_path(target)
+        self.assertTrue(self.bench.driver.call("can-open", win)["open"])
+        self.bench.lock(target)
+        self.assertEqual(self.bench.driver.call("can-open", win), {"ok": True, "open": False, "error": 32})
+        self.bench.unlock(target)
+        self.assertTrue(self.bench.driver.call("can-open", win)["open"])
+
+    def test_planted_dll_leaves_its_marker_when_loaded_by_bare_name(self):
+        # The control experiment of the setup's planted-DLL scenario: a program that loads
+        # "RICHED20.dll" by its bare name picks up the planted file.
+        folder = self.bench.work_folder("planted")
+        exe = folder / "loadbare.exe"
+        exe.write_bytes(self.standin.read_bytes())
+        (folder / "RICHED20.dll").write_bytes(bench.helper_exe("planted_riched20.dll").read_bytes())
+        p = self.bench.start(exe, folder, "loadbare")
+        self.assertEqual(p.wait_exit(), 1)
+        self.assertTrue((folder / "RICHED20.dll.loaded").exists())
+
+    def test_reset_restores_drive_c(self):
+        drive_c = self.bench.prefix.drive_c
+        before = bench.tree(drive_c)
+        (drive_c / "bench-added").mkdir()
+        (drive_c / "bench-added" / "f.txt").write_text("x")
+        ini = drive_c / "windows" / "win.ini"
+        original = ini.read_bytes()
+        ini.write_bytes(b"changed")
+        self.bench.reset()
+        self.assertEqual(ini.read_bytes(), original)
+        added, removed, changed = bench.tree_diff(before, bench.tree(drive_c))
+        self.assertEqual((added, removed), ([], []))
+        self.assertEqual([c for c in changed if before[c][0] is not None], [])
+
+    def test_fallback_package_checks_out(self):
+        data = bench.fallback_package([{"name": "QUENTARO.exe", "data": b"MZ"}])
+        self.assertEqual(data[:4], b"KJ47")
+        self.assertEqual(bench.crc16_x25(data), 0xF0B8)  # the residue of a correct check value
+        self.assertEqual(bench.crc16_x25(b"123456789") ^ 0xFFFF, 0x906E)
+
+
+if __name__ == "__main__":
+    unittest.main()
