@@ -217,7 +217,8 @@ bool SendWithTimeout(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result,
 LRESULT SendOrFail(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT timeoutMs = kSendTimeoutMs) {
     LRESULT r = 0;
     if (!SendWithTimeout(h, msg, wp, lp, r, timeoutMs))
-        Fail("message " + std::to_string(msg) + " timed out (window busy or modal)");
+        Fail("message " + std::to_string(msg) + " failed or timed out (window busy or modal), error " +
+             std::to_string(GetLastError()));
     return r;
 }
 
@@ -284,16 +285,6 @@ Obj DescribeTop(HWND h) {
             .WStr("owner_class", ClassOf(owner))
             .Bool("owner_visible", IsWindowVisible(owner) != FALSE);
     }
-    auto icon = [&](UINT which) {
-        LRESULT r = 0;
-        SendWithTimeout(h, WM_GETICON, which, 0, r, 2000);
-        return static_cast<int64_t>(r);
-    };
-    o.Int("icon_big", icon(ICON_BIG))
-        .Int("icon_small", icon(ICON_SMALL))
-        .Int("icon_small2", icon(ICON_SMALL2))
-        .Int("class_icon", static_cast<int64_t>(GetClassLongPtrW(h, GCLP_HICON)))
-        .Int("class_icon_small", static_cast<int64_t>(GetClassLongPtrW(h, GCLP_HICONSM)));
     return o;
 }
 
@@ -532,10 +523,10 @@ std::string PixelHex(const Capture& c) {
 
 // Renders an icon resource of a program file onto a black and onto a white square, so that a
 // caller can tell its opaque pixels (equal on both) from its transparent ones.
-std::string RenderIcon(const std::wstring& file, int id, int size) {
+std::string RenderIcon(const std::wstring& file, int id, int loadSize, int size) {
     HMODULE mod = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!mod) FailWin32("LoadLibraryExW");
-    HICON icon = static_cast<HICON>(LoadImageW(mod, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
+    HICON icon = static_cast<HICON>(LoadImageW(mod, MAKEINTRESOURCEW(id), IMAGE_ICON, loadSize, loadSize, 0));
     if (!icon) {
         FreeLibrary(mod);
         FailWin32("LoadImageW");
@@ -755,6 +746,24 @@ std::string CmdWindow(const Args& a) {
     return Ok(DescribeTop(a.Hwnd(1)).Bool("exists", true));
 }
 
+// icons <window>: the icons set on the window (WM_GETICON) and on its class. Under Wine 8,
+// WM_GETICON sent to another process fails (error 6), which is reported as null.
+std::string CmdIcons(const Args& a) {
+    HWND h = a.Hwnd(1);
+    Obj o;
+    const char* names[] = {"icon_small", "icon_big", "icon_small2"};
+    for (UINT which = 0; which < 3; ++which) {
+        LRESULT r = 0;
+        if (SendWithTimeout(h, WM_GETICON, which, 0, r, 2000))
+            o.Int(names[which], static_cast<int64_t>(r));
+        else
+            o.Raw(names[which], "null");
+    }
+    o.Int("class_icon", static_cast<int64_t>(GetClassLongPtrW(h, GCLP_HICON)))
+        .Int("class_icon_small", static_cast<int64_t>(GetClassLongPtrW(h, GCLP_HICONSM)));
+    return Ok(o);
+}
+
 std::string CmdExists(const Args& a) {
     HWND h = reinterpret_cast<HWND>(static_cast<intptr_t>(a.Int(1)));
     return Ok(Obj().Bool("exists", IsWindow(h) != FALSE));
@@ -912,10 +921,39 @@ std::string CmdScreenPixels(const Args& a) {
                   .Str("rgb", PixelHex(cap)));
 }
 
-// icon-resource <program file> <id> <size>
+// icon-resource <program file> <id> <image size> [<drawn size>]: the image of that size from the
+// icon group, drawn at its own or another size (as a title bar draws a large icon small).
 std::string CmdIconResource(const Args& a) {
-    return Ok(
-        Obj().Raw("icon", RenderIcon(a.WStr(1), static_cast<int>(a.Int(2)), static_cast<int>(a.Int(3)))));
+    int loadSize = static_cast<int>(a.Int(3));
+    return Ok(Obj().Raw("icon", RenderIcon(a.WStr(1), static_cast<int>(a.Int(2)), loadSize,
+                                           static_cast<int>(a.Int(4, loadSize)))));
+}
+
+// watch-exit <pid> <timeout ms>: waits for the process to end and reports every top-level window
+// seen on the way (polled, so a window that lives for less than a few milliseconds may be missed).
+std::string CmdWatchExit(const Args& a) {
+    DWORD pid = static_cast<DWORD>(a.Int(1));
+    HANDLE process = ProcessOf(pid);
+    DWORD timeout = static_cast<DWORD>(a.Int(2, 10000));
+    DWORD start = GetTickCount();
+    std::map<HWND, std::string> seen;
+    for (;;) {
+        for (HWND h : TopWindows(pid)) {
+            bool visible = IsWindowVisible(h) != FALSE;
+            auto it = seen.find(h);
+            if (it == seen.end() || visible)
+                seen[h] =
+                    Obj().Raw("hwnd", HwndJson(h)).WStr("class", ClassOf(h)).Bool("visible", visible).Json();
+        }
+        if (WaitForSingleObject(process, 2) == WAIT_OBJECT_0) break;
+        if (GetTickCount() - start >= timeout)
+            Fail("timeout: process " + std::to_string(pid) + " still running");
+    }
+    std::vector<std::string> items;
+    for (const auto& kv : seen) items.push_back(kv.second);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return Ok(Obj().Int("code", code).Raw("windows", Array(items)));
 }
 
 // probe <window> [timeout ms]: does the window's thread answer a sent WM_NULL?
@@ -975,6 +1013,7 @@ const Command kCommands[] = {
     {"wait-window", CmdWaitWindow},
     {"window", CmdWindow},
     {"exists", CmdExists},
+    {"icons", CmdIcons},
     {"control", CmdControl},
     {"is-enabled", CmdIsEnabled},
     {"page", CmdPage},
@@ -991,6 +1030,7 @@ const Command kCommands[] = {
     {"pixels", CmdPixels},
     {"screen-pixels", CmdScreenPixels},
     {"icon-resource", CmdIconResource},
+    {"watch-exit", CmdWatchExit},
     {"probe", CmdProbe},
     {"lock", CmdLock},
     {"unlock", CmdUnlock},

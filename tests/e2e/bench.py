@@ -278,15 +278,21 @@ def _pid_alive(pid):
 class Prefix:
     """A private copy of a pristine prefix for one scenario file, with its own wineserver."""
 
-    def __init__(self, kind, label):
+    def __init__(self, kind, label, root=None):
+        """A copy in WINE_DIR/runs (removed by a later run once this process is gone), or in
+        `root` when given (kept)."""
         self.kind = kind
         pristine = ensure_prefix(kind)
         self.pristine = pristine / "prefix"
         runs = WINE_DIR / "runs"
         runs.mkdir(parents=True, exist_ok=True)
         self._remove_stale_runs(runs)
-        self.root = runs / f"{label}.{kind}.{os.getpid()}"
+        self.keep = root is not None
+        self.root = Path(root) if root else runs / f"{label}.{kind}.{os.getpid()}"
         if self.root.exists():
+            if (self.root / "prefix").is_dir():  # an earlier run's wineserver may still be there
+                subprocess.run(["wineserver", "-k"], env=wine_env(self.root / "prefix", self.root / "home"),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
             shutil.rmtree(self.root)
         self.root.mkdir()
         started = time.monotonic()
@@ -372,7 +378,7 @@ class Prefix:
                        stderr=subprocess.DEVNULL, timeout=60)
 
     def remove(self):
-        if not KEEP_RUNS:
+        if not (KEEP_RUNS or self.keep):
             shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -637,14 +643,14 @@ class Process:
 
 
 class Bench:
-    def __init__(self, kind="win64", label="bench", display=None):
+    def __init__(self, kind="win64", label="bench", display=None, root=None):
         started = time.monotonic()
         self.display_server = None
         if display is None:
             self.display_server = Display()
             display = self.display_server.name
         self.display = display
-        self.prefix = Prefix(kind, label)
+        self.prefix = Prefix(kind, label, root)
         self.driver = Driver(self.prefix, display, self.prefix.root / "wine.log")
         self.processes = []
         self.info = self.driver.call("sysinfo")
@@ -700,8 +706,29 @@ class Bench:
         shutil.copy2(src, dst)
         return dst
 
-    def screenshot(self, name):
-        return screenshot(self.display, SCREENSHOT_DIR / f"{name}.png")
+    def title_bar_shows_icon(self, window, exe, icon_id):
+        """Whether the window's title bar shows the icon resource `icon_id` of a program: its
+        small image, or its large image drawn small, found pixel for pixel (opaque pixels only)
+        near the left end of the title bar, read from the screen."""
+        r = window.refresh()["rect"]
+        strip = self.driver.call("screen-pixels", r["left"], r["top"], min(r["left"] + 64, r["right"]),
+                                 min(r["top"] + 40, r["bottom"]))
+        screen = Pixels(strip["width"], strip["height"], strip["rgb"])
+        for load, size in ((16, 16), (32, 16)):
+            icon = self.driver.call("icon-resource", self.prefix.win_path(exe), icon_id, load, size)["icon"]
+            black, white = Pixels(size, size, icon["on_black"]), Pixels(size, size, icon["on_white"])
+            opaque = [(x, y, black.at(x, y)) for y in range(size) for x in range(size)
+                      if black.at(x, y) == white.at(x, y)]
+            if len(opaque) < size * size // 4:
+                continue
+            for oy in range(screen.height - size + 1):
+                for ox in range(screen.width - size + 1):
+                    if all(screen.at(ox + x, oy + y) == c for x, y, c in opaque):
+                        return True
+        return False
+
+    def screenshot(self, name, folder=None):
+        return screenshot(self.display, Path(folder or SCREENSHOT_DIR) / f"{name}.png")
 
     def lock(self, host_path):
         self.driver.call("lock", self.prefix.win_path(host_path))
@@ -789,8 +816,10 @@ def make_package(path, entries, codepage=932, tool=None):
 
 
 def format_manifest(lines):
-    """Manifest text for the package tool: one entry per line."""
-    return "".join(f"{name}\t{stamp}\t{target}\t{src}\n" for name, stamp, target, src in lines)
+    """Manifest text for the package tool (tools/README.md): one entry per line, TAB-separated
+    key=value fields."""
+    return "".join(f"name={name}\ttime={stamp}\ttarget={target}\tsource={src}\n"
+                   for name, stamp, target, src in lines)
 
 
 def crc16_x25(data, crc=0xFFFF):
@@ -799,21 +828,6 @@ def crc16_x25(data, crc=0xFFFF):
         for _ in range(8):
             crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
     return crc
-
-
-def fallback_package(entries, codepage="cp932"):
-    """Package bytes built in Python. For the bench's own self-test only: scenarios use the tool."""
-    header = b"KJ47" + bytes(12) + b"V1.0" + bytes(4) + struct.pack("<I", len(entries)) + bytes(4)
-    table, data = b"", b""
-    offset = 32 + 64 * len(entries)
-    for e in entries:
-        name = e["name"].encode(codepage)
-        blob = e.get("data", b"")
-        table += (name.ljust(32, b"\0")[:32] + e.get("time", "20240102030405").encode().ljust(16, b"\0")
-                  + struct.pack("<II", offset + len(data), len(blob)) + bytes([e.get("target", 0)]) + bytes(7))
-        data += blob
-    body = header + table + data
-    return body + struct.pack("<H", crc16_x25(body) ^ 0xFFFF)
 
 
 # ---------------------------------------------------------------------------------------------

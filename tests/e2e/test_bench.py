@@ -119,12 +119,17 @@ class DriverWithStandIn(BenchCase):
         self.assertEqual((added, removed), ([], []))
         self.assertEqual([c for c in changed if before[c][0] is not None], [])
 
-    def test_fallback_package_checks_out(self):
-        data = bench.fallback_package([{"name": "QUENTARO.exe", "data": b"MZ"}])
-        self.assertEqual(data[:4], b"KJ47")
+    def test_package_made_with_the_tool(self):
+        folder = self.bench.work_folder("package")
+        package = bench.make_package(folder / "QUENTARO.cab", [
+            {"name": "QUENTARO.exe", "data": b"MZ" + bytes(100)},
+            {"name": "説明書ﾃｷｽﾄ.txt", "data": "テキスト".encode("cp932"), "time": "20080401120000"},
+        ])
+        data = package.read_bytes()
+        self.assertEqual((data[:4], data[16:20]), (b"KJ47", b"V1.0"))
         self.assertEqual(bench.crc16_x25(data), 0xF0B8)  # the residue of a correct check value
         self.assertEqual(bench.crc16_x25(b"123456789") ^ 0xFFFF, 0x906E)
-
+        self.assertIn("説明書ﾃｷｽﾄ.txt".encode("cp932"), data[32 + 64:32 + 128])
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,0 +1,120 @@
+"""The demo: a package made with the package tool, and the wizard on it under Wine.
+
+With a DISPLAY, the wizard opens in a Wine virtual desktop on that display for a person to use.
+Without one, it runs on a private Xvfb, the driver walks the pages (Next on each, the default
+destination folder), and a screenshot of every page reached is saved.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import bench
+
+SHOTS = bench.REPO / "build" / "demo-screenshots"
+DEMO_ROOT = bench.WINE_DIR / "demo"
+HEADING_ID = 1018
+INSTALL_PAGE = 4
+
+DEMO_FILES = [
+    # name, target, content
+    ("QUENTARO.exe", 0, b"MZ" + b"QUENTARO demo placeholder, not a program".ljust(4094, b"\0")),
+    ("はじめにお読みください.txt", 0, "QUENTARO デモ パッケージです。\r\n".encode("cp932")),
+    ("辞書データ.dat", 0, bytes((i * 7) % 251 for i in range(300_000))),
+]
+
+
+def build_package(folder):
+    entries = [{"name": n, "target": t, "data": d, "time": "20080401120000"} for n, t, d in DEMO_FILES]
+    return bench.make_package(folder / "QUENTARO.cab", entries)
+
+
+def run_visible():
+    bench.require_artifacts(bench.SETUP_EXE)
+    prefix = bench.Prefix("win64", "demo", root=DEMO_ROOT)
+    folder = prefix.drive_c / "QUENTARO Demo"
+    folder.mkdir(parents=True)
+    build_package(folder)
+    exe = folder / bench.SETUP_EXE.name
+    shutil.copy2(bench.SETUP_EXE, exe)
+    print(f"Starting the wizard on display {os.environ['DISPLAY']} (prefix {prefix.dir})")
+    r = subprocess.run(["wine", str(exe)], cwd=folder, env=prefix.env(os.environ["DISPLAY"]))
+    subprocess.run(["wineserver", "-w"], env=prefix.env())
+    print(f"The setup ended with exit code {r.returncode}.")
+    print(f"Installed files: {prefix.drive_c / 'Program Files (x86)'} (and Program Files)")
+    return 0
+
+
+def run_headless():
+    bench.require_artifacts()
+    if SHOTS.exists():
+        shutil.rmtree(SHOTS)
+    b = bench.Bench("win64", label="demo", root=DEMO_ROOT)
+    shots = []
+
+    def shot(name):
+        time.sleep(0.3)  # let the page finish painting
+        shots.append(b.screenshot(name, SHOTS))
+
+    try:
+        folder = b.prefix.drive_c / "QUENTARO Demo"
+        folder.mkdir(parents=True)
+        build_package(folder)
+        p = b.start(b.copy_setup(folder), folder)
+        sheet = p.wait_sheet()
+        index = sheet.page_index()
+        shot(f"page{index}")
+        while index < INSTALL_PAGE:
+            box = p.try_wait_window("msgbox", 0.2)
+            if box:
+                shot(f"page{index}-message")
+                print(f"A message stopped the walk on page {index}: {box.caption()}: {box.message()}")
+                return 1
+            if not sheet.control(bench.ID_NEXT)["enabled"]:
+                print(f"Next is disabled on page {index}")
+                return 1
+            sheet.click(bench.ID_NEXT)
+            sheet.wait_page(index + 1, timeout=20)
+            index += 1
+            shot(f"page{index}")
+        # The install page: wait for the end of the installation (Finish enabled) or a message.
+        deadline = time.monotonic() + 120
+        while time.monotonic() < deadline:
+            box = p.try_wait_window("msgbox", 0.5)
+            if box:
+                shot("install-message")
+                print(f"Message on the install page: {box.caption()}: {box.message()}")
+                break
+            finish = sheet.control(bench.ID_FINISH)
+            if finish["visible"] and finish["enabled"]:
+                shot("install-done")
+                sheet.click(bench.ID_FINISH)
+                box = p.try_wait_window("msgbox", 20)
+                if box:
+                    shot("completed")
+                    print(f"Completion message: {box.message()}")
+                    box.click(bench.IDOK)
+                print(f"The setup ended with exit code {p.wait_exit()}.")
+                break
+        else:
+            shot("install-page-timeout")
+            print("The installation did not end within 120 s.")
+        print("Screenshots:")
+        for s in shots:
+            print(f"  {s}")
+        return 0
+    finally:
+        b.close()
+
+
+def main():
+    if os.environ.get("DISPLAY"):
+        return run_visible()
+    return run_headless()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
