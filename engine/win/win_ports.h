@@ -1,0 +1,139 @@
+// The Windows implementations of the installation engine's ports: the package and the target files
+// over the kernel's file calls, names in the ANSI code page, local time through the system's time
+// zone, the shell, the version query, folder creation, free space and shell links over COM.
+// Every object may be used from any one thread; none of them throws.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/engine.h"
+#include "core/folders.h"
+#include "core/platform.h"
+#include "core/ports.h"
+#include "core/shortcuts.h"
+
+namespace quentaro {
+
+// Text crosses from the core's char16_t to the API's wchar_t here: both are UTF-16 code units on
+// Windows, so the conversion copies unit by unit.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t is a UTF-16 code unit on Windows");
+
+inline std::wstring ToWide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+inline std::u16string ToU16(std::wstring_view text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+// CreateFileW(GENERIC_READ, no sharing, OPEN_EXISTING), read with ReadFile and positioned with
+// SetFilePointerEx.
+class WinPackageStore : public PackageStore {
+public:
+    std::unique_ptr<PackageFile> Open(const std::u16string& name) override;
+};
+
+// CreateFileW(GENERIC_WRITE, no sharing, CREATE_ALWAYS) for the files, SetFileTime for their times.
+class WinTargetFileSystem : public TargetFileSystem {
+public:
+    std::unique_ptr<TargetFile> Create(const std::u16string& path) override;
+    bool SetFileTimes(const std::u16string& path, const FileTimes& times) override;
+};
+
+// FILETIME (100 ns units since 1601-01-01 UTC) of a count of seconds since 1970-01-01 UTC; false
+// for a time before 1601.
+bool FileTimeOfUnixSeconds(std::int64_t seconds, FILETIME& fileTime);
+
+// MultiByteToWideChar(CP_ACP) into 32 characters. Bytes that are not valid in the code page are
+// decoded leniently (flags 0), as the system has always decoded these names: they become the code
+// page's default character, and the name then has to pass the file-name checks like any other.
+class WinNameDecoder : public NameDecoder {
+public:
+    std::u16string DecodeAnsi(const std::uint8_t* bytes, std::size_t count) override;
+};
+
+// Local time of this computer as the system defines it (GetTimeZoneInformation and
+// SystemTimeToTzSpecificLocalTime, which exist from Windows 2000 on), not the C runtime's reading
+// of a TZ variable. Daylight saving time is decided by the zone's rule for the given date: the UTC
+// time whose local time is the given one. In the hour that is repeated when daylight saving time
+// ends, the daylight reading is taken; a time in the hour that is skipped when it begins is read
+// with the standard offset.
+class WinLocalClock : public LocalClock {
+public:
+    bool LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) override;
+};
+
+// ShellExecuteExW(SEE_MASK_NOCLOSEPROCESS, default verb, no owner, SW_SHOW), then
+// WaitForSingleObject(INFINITE) on the process and CloseHandle.
+class WinShell : public Shell {
+public:
+    void RunAndWait(const std::u16string& program, const std::u16string& parameters,
+                    const std::u16string& folder) override;
+};
+
+// GetVersionExW with an OSVERSIONINFOW of 276 bytes.
+VersionReport QueryVersionReport();
+// IsWow64Process, looked up by name in "kernel32" at run time.
+std::int32_t QueryIsWow64();
+// The PlatformKind of the running Windows.
+std::int32_t QueryPlatformKind();
+// GetSystemDirectoryW; empty when it fails.
+std::u16string QuerySystemFolder();
+// GetDiskFreeSpaceExW: the total number of free bytes of the volume of `root`.
+std::optional<std::uint64_t> QueryTotalFreeBytes(std::u16string_view root);
+
+// FindFirstFileW, GetLogicalDrives, CreateDirectoryW and SetFileAttributesW for the destination
+// folder's creation.
+class WinFolderPort : public FolderPort {
+public:
+    bool IsExistingFolder(std::u16string_view path) override;
+    std::uint32_t GetLogicalDriveMask() override;
+    CreateFolderResult CreateFolder(std::u16string_view path) override;
+    void SetNormalAttributes(std::u16string_view path) override;
+};
+
+// COM on the calling thread (CoInitialize), one CLSID_ShellLink object through IShellLinkW, the
+// file search, the shell folders and the shell's change notification.
+class WinShortcutPort : public ShortcutPort {
+public:
+    std::int32_t InitializeCom() override;
+    void UninitializeCom() override;
+    std::unique_ptr<ShellLink> CreateShellLink() override;
+    void EnumerateEntries(std::u16string_view pattern, const EntryVisitor& visit) override;
+    std::u16string GetFullPath(std::u16string_view path) override;
+    bool EntryExists(std::u16string_view path) override;
+    std::u16string GetShellFolderPath(std::int32_t csidl) override;
+    void NotifyShell(std::u16string_view path) override;
+};
+
+// The system ports that an InstallEngine refers to, in one place for the install page to own.
+struct WinEnginePorts {
+    WinPackageStore package;
+    WinTargetFileSystem files;
+    WinNameDecoder names;
+    WinLocalClock clock;
+    WinShell shell;
+
+    // An engine over these ports; this object and `ui` must outlive it.
+    InstallEngine MakeEngine(InstallUi& ui, std::int32_t platformKind, std::u16string destinationFolder,
+                             std::u16string systemFolder) {
+        return InstallEngine{package,
+                             ui,
+                             files,
+                             names,
+                             clock,
+                             shell,
+                             platformKind,
+                             std::move(destinationFolder),
+                             std::move(systemFolder),
+                             kPackageFileName};
+    }
+};
+
+}  // namespace quentaro
