@@ -1,0 +1,5 @@
+#include "pages/dest_prop_page.h"
+
+#include "res/resource.h"
+
+CDestPropPage::CDestPropPage() : win::PropertyPage(IDD_DESTINATION) {}

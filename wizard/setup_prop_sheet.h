@@ -1,0 +1,35 @@
+// CSetupPropSheet: the setup wizard, a property sheet that owns the five pages.
+#pragma once
+
+#include <windows.h>
+
+#include "app/win/property_sheet.h"
+#include "pages/copy_file_prop_page.h"
+#include "pages/cprt_prop_page.h"
+#include "pages/dest_prop_page.h"
+#include "pages/license_prop_page.h"
+#include "pages/wel_prop_page.h"
+
+class CSetupPropSheet : public win::PropertySheet {
+public:
+    // Constructs the pages and adds them in the wizard's order: welcome,
+    // licence, copyright, destination, install.
+    CSetupPropSheet(const wchar_t* caption, HWND parent, UINT startPage);
+
+    // Sets the sheet's icon (icon 129, PSH_USEHICON) and runs the sheet.
+    // 12325 (ID_WIZFINISH) = finished; anything else = not finished.
+    INT_PTR DoModal() override;
+
+    // The pages, in their order of construction (not the wizard's order).
+    // Public: the install page and the install job reach them through the sheet.
+    CWelPropPage m_welPage;
+    CLicensePropPage m_licensePage;
+    CCprtPropPage m_cprtPage;
+    CCopyFilePropPage m_copyFilePage;
+    CDestPropPage m_destPage;
+
+protected:
+    // A minimise box and a taskbar button of its own (its owner, the main
+    // window, stays hidden).
+    void OnInitialized() override;
+};
