@@ -1,0 +1,9 @@
+// CAboutBox: the About box of the hidden frame (template 100).
+#pragma once
+
+#include "app/win/dialog.h"
+
+class CAboutBox : public win::Dialog {
+public:
+    CAboutBox();
+};

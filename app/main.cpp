@@ -1,0 +1,12 @@
+// Entry point of QUENTARO Setup.
+#include <windows.h>
+
+#include "app/win/app.h"
+#include "app/win/system.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // Before anything can load a DLL on demand: no DLL from the program's
+    // folder or the current folder.
+    win::RestrictDllSearchToSystemFolder();
+    return win::App::Current()->Run(instance, showCommand);
+}
