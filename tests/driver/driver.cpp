@@ -870,21 +870,35 @@ std::string CmdPost(const Args& a) {
     return Ok();
 }
 
-// sendbuf <window> <id> <msg> <wparam> <lparam> <hex bytes in> <buffer size>
-// Allocates a buffer in the window's process, fills it, sends the message with "buf"/"buf+N"
-// parameters pointing into it, and returns the buffer afterwards.
+// sendbuf <window> <id> <msg> <wparam> <lparam> <hex bytes in> <buffer size> [auto|local|remote]
+// Sends a message whose "buf" / "buf+N" parameters point into a buffer filled with the given
+// bytes, and returns the buffer afterwards. System messages (below WM_USER) with pointers are
+// marshalled by the system, so their buffer lives in the driver ("local"); for private messages,
+// such as the rich edit's EM_GETCHARFORMAT, it is allocated in the window's process ("remote").
 std::string CmdSendBuf(const Args& a) {
     HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    UINT msg = static_cast<UINT>(a.Int(3));
     std::vector<uint8_t> in;
     if (!ParseHex(a.Str(6), in)) Fail("bad hex buffer");
     size_t size = static_cast<size_t>(a.Int(7, static_cast<int64_t>(in.size())));
     if (size < in.size()) size = in.size();
     if (size == 0) size = 1;
-    RemoteBuffer buf(c, size);
-    buf.Write(in);
-    LRESULT r = SendOrFail(c, static_cast<UINT>(a.Int(3)), Param(a.Str(4), buf.Address()),
-                           Param(a.Str(5), buf.Address()));
-    std::vector<uint8_t> out = buf.Read();
+    std::string where = a.Count() > 8 ? a.Str(8) : "auto";
+    bool local = where == "local" || (where == "auto" && msg < WM_USER);
+    std::vector<uint8_t> out;
+    LRESULT r = 0;
+    if (local) {
+        std::vector<uint8_t> buf(in);
+        buf.resize(size);
+        uintptr_t address = reinterpret_cast<uintptr_t>(buf.data());
+        r = SendOrFail(c, msg, Param(a.Str(4), address), Param(a.Str(5), address));
+        out = buf;
+    } else {
+        RemoteBuffer buf(c, size);
+        buf.Write(in);
+        r = SendOrFail(c, msg, Param(a.Str(4), buf.Address()), Param(a.Str(5), buf.Address()));
+        out = buf.Read();
+    }
     return Ok(Obj()
                   .Int("result", static_cast<int64_t>(r))
                   .Int("uresult", static_cast<uint32_t>(r))

@@ -545,11 +545,12 @@ class Window:
     def send(self, cid, msg, wparam=0, lparam=0):
         return self.driver.call("send", self.hwnd, cid, msg, wparam, lparam)["result"]
 
-    def send_buffer(self, cid, msg, wparam, lparam, data=b"", size=None):
-        """Sends a message whose parameters ("buf", "buf+N") point at a buffer in the target
-        process, filled with `data`; returns (result, buffer bytes afterwards)."""
+    def send_buffer(self, cid, msg, wparam, lparam, data=b"", size=None, where="auto"):
+        """Sends a message whose parameters ("buf", "buf+N") point at a buffer filled with
+        `data` (in the target process for private messages, see README.md); returns (result,
+        buffer bytes afterwards)."""
         r = self.driver.call("sendbuf", self.hwnd, cid, msg, wparam, lparam, data.hex(),
-                             size if size is not None else len(data))
+                             size if size is not None else len(data), where)
         return r["result"], bytes.fromhex(r["buffer"])
 
     def pixels(self, cid=0, area="window"):

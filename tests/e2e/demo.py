@@ -81,7 +81,7 @@ def run_headless():
             index += 1
             shot(f"page{index}")
         # The install page: wait for the end of the installation (Finish enabled) or a message.
-        deadline = time.monotonic() + 120
+        deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
             box = p.try_wait_window("msgbox", 0.5)
             if box:
@@ -101,7 +101,7 @@ def run_headless():
                 break
         else:
             shot("install-page-timeout")
-            print("The installation did not end within 120 s.")
+            print("The installation did not end within 30 s.")
         print("Screenshots:")
         for s in shots:
             print(f"  {s}")
