@@ -146,11 +146,12 @@ def wine_env(prefix_dir, home_dir, display=None, arch=None):
     env.update({
         "WINEPREFIX": str(prefix_dir),
         "WINEDEBUG": "-all",
-        # No Mono or Gecko prompts. By default Wine replaces an "RICHED20.dll" found in a
-        # program's folder by its builtin one; "n,b" makes it load the file it finds, as Windows
-        # does, so that a planted DLL would really be loaded (the system folder's file is still
-        # Wine's builtin). Wine reads this variable from the Unix environment only.
-        "WINEDLLOVERRIDES": "mscoree,mshtml=;riched20=n,b",
+        # No Mono or Gecko prompts, and no winemenubuilder (it would turn every shortcut the
+        # setup creates into host menu entries). By default Wine replaces an "RICHED20.dll" found
+        # in a program's folder by its builtin one; "n,b" makes it load the file it finds, as
+        # Windows does, so that a planted DLL would really be loaded (the system folder's file is
+        # still Wine's builtin). Wine reads this variable from the Unix environment only.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d;riched20=n,b",
         "HOME": str(home_dir),
         "LOCPATH": str(ensure_locale()),
         "LANG": "ja_JP.UTF-8",
@@ -386,6 +387,17 @@ class Prefix:
 # Display
 
 
+def _end_with_parent():
+    """In a child process: ask the kernel to end it when the bench process dies (for instance
+    when CTest kills a test at its timeout), so that no Xvfb outlives its test."""
+    try:
+        import ctypes
+        PR_SET_PDEATHSIG = 1
+        ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+    except (OSError, AttributeError):
+        pass
+
+
 class Display:
     """A private Xvfb server (a free display number chosen by the server itself)."""
 
@@ -394,7 +406,7 @@ class Display:
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(w), "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
              "-nolisten", "tcp", "-noreset"],
-            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=_end_with_parent)
         os.close(w)
         number = b""
         deadline = time.monotonic() + 30
