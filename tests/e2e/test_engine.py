@@ -235,6 +235,24 @@ class EngineOnWindows7(EngineCase):
             self.assertEqual((link["arguments"], link["icon"], link["hotkey"]), ("", "", 0))
             self.assertEqual(link_show_command(folder / LINK_NAME), 5)
 
+    def test_missing_driver_installer_goes_unnoticed(self):
+        # Started through the shell: the shell reports the missing program in its own box; once
+        # that is closed there is no process to wait for and the installation completes.
+        source, dest, dest_win = self.setup_folders()
+        build_package(source / "QUENTARO.cab", [entry("QUENTARO.exe", 0, b"MZ")])
+        output = self.bench.work_folder("output") / "probe.json"
+        p = self.bench.start(PROBE_EXE, source,
+                             f"--out {self.bench.prefix.win_path(output)} install QUENTARO.cab real {dest_win} real")
+        box = p.wait_msgbox()
+        self.assertTrue((dest / "QUENTARO.exe").is_file())
+        self.assertIsNone(p.exit_code())
+        box.click(bench.IDOK)
+        self.assertEqual(p.wait_exit(), 0)
+        run = ProbeRun(0, [json.loads(line) for line in output.read_text(encoding="ascii").splitlines()])
+        self.assertCompleteRun(run)
+        link = self.read_link(self.shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY) / LINK_NAME)
+        self.assertEqual(link["target"], dest_win + "\\QUENTARO.exe")
+
     def test_link_to_another_program_gives_numbered_link(self):
         source, dest, dest_win = self.setup_folders()
         self.kind5_package(source)

@@ -1,6 +1,7 @@
 // engine_probe: runs the installation engine through its real Windows ports, for the end-to-end
 // tests. Every answer is one JSON object per line on standard output, in ASCII (other characters
-// as \u escapes).
+// as \u escapes), or in the file given by a leading "--out FILE" (for a probe started by a program
+// whose own standard output it would otherwise share).
 //
 //   engine_probe install PACKAGE KIND|real DESTINATION SYSTEM|real
 //       The install job's engine steps in order: CheckSignature, CheckVersion, CheckCrc,
@@ -39,9 +40,10 @@
 namespace {
 
 using quentaro::ToU16;
-using quentaro::ToWide;
 
 constexpr int kUsage = 64;
+
+std::FILE* g_output = stdout;
 
 // A JSON object written as one line.
 class JsonLine {
@@ -77,8 +79,8 @@ public:
     }
     void Print() {
         m_line += "}\n";
-        std::fwrite(m_line.data(), 1, m_line.size(), stdout);
-        std::fflush(stdout);
+        std::fwrite(m_line.data(), 1, m_line.size(), g_output);
+        std::fflush(g_output);
     }
 
 private:
@@ -295,6 +297,13 @@ int RunMakeLink(int argc, wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc >= 3 && std::wstring_view(argv[1]) == L"--out") {
+        g_output = ::_wfopen(argv[2], L"wb");
+        if (!g_output) return kUsage;
+        argv[2] = argv[0];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2) return kUsage;
     const std::wstring_view command = argv[1];
     if (command == L"install") return RunInstall(argc, argv);
