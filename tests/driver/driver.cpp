@@ -1011,6 +1011,69 @@ std::string CmdSleep(const Args& a) {
     return Ok();
 }
 
+// reg-dump <HKCU|HKLM> <subkey>: every key and value below a registry key, one string per value
+// ("key\tname\ttype\thex data") or per key without values ("key"), for before/after comparisons.
+void DumpKey(HKEY key, const std::wstring& path, std::vector<std::string>& out) {
+    std::vector<std::string> values;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[16384];
+        DWORD nameLen = 16384, type = 0, dataLen = 0;
+        LONG r = RegEnumValueW(key, i, name, &nameLen, nullptr, &type, nullptr, &dataLen);
+        if (r != ERROR_SUCCESS) break;
+        std::vector<uint8_t> data(dataLen + 2);
+        nameLen = 16384;
+        DWORD size = dataLen;
+        if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) break;
+        values.push_back(Quote(Narrow(path) + "\t" + Narrow(name) + "\t" + std::to_string(type) + "\t" +
+                               HexBytes(data.data(), size)));
+    }
+    if (values.empty()) out.push_back(Quote(Narrow(path)));
+    out.insert(out.end(), values.begin(), values.end());
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD nameLen = 256;
+        if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        HKEY sub = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            DumpKey(sub, path + L"\\" + name, out);
+            RegCloseKey(sub);
+        }
+    }
+}
+
+std::string CmdRegDump(const Args& a) {
+    HKEY root = a.Str(1) == "HKLM" ? HKEY_LOCAL_MACHINE : a.Str(1) == "HKCU" ? HKEY_CURRENT_USER : nullptr;
+    if (!root) Fail("root must be HKCU or HKLM");
+    std::wstring path = a.WStr(2);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) FailWin32("RegOpenKeyExW");
+    std::vector<std::string> out;
+    DumpKey(key, a.WStr(1) + L"\\" + path, out);
+    RegCloseKey(key);
+    return Ok(Obj().Raw("entries", Array(out)));
+}
+
+// syscolors: the system colours that painted controls use (COLORREF values, 0x00BBGGRR).
+std::string CmdSysColors(const Args&) {
+    return Ok(Obj()
+                  .Int("highlight", GetSysColor(COLOR_HIGHLIGHT))
+                  .Int("highlight_text", GetSysColor(COLOR_HIGHLIGHTTEXT))
+                  .Int("window", GetSysColor(COLOR_WINDOW))
+                  .Int("window_text", GetSysColor(COLOR_WINDOWTEXT))
+                  .Int("button_face", GetSysColor(COLOR_BTNFACE)));
+}
+
+// move <window> <left> <top>: moves a top-level window (size, z-order and activation kept).
+std::string CmdMove(const Args& a) {
+    HWND h = a.Hwnd(1);
+    if (!SetWindowPos(h, nullptr, static_cast<int>(a.Int(2)), static_cast<int>(a.Int(3)), 0, 0,
+                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE))
+        FailWin32("SetWindowPos");
+    RECT r = {};
+    GetWindowRect(h, &r);
+    return Ok(Obj().Raw("rect", RectJson(r)));
+}
+
 struct Command {
     const char* name;
     Handler handler;
@@ -1050,6 +1113,9 @@ const Command kCommands[] = {
     {"unlock", CmdUnlock},
     {"can-open", CmdCanOpen},
     {"sleep", CmdSleep},
+    {"syscolors", CmdSysColors},
+    {"move", CmdMove},
+    {"reg-dump", CmdRegDump},
 };
 
 std::string Dispatch(const std::string& line) {

@@ -740,6 +740,15 @@ class Bench:
                         return True
         return False
 
+    def registry(self, keys=(("HKCU", "Software"), ("HKLM", "Software"))):
+        """Every key and value below the given registry keys, as a set of strings (see the
+        driver's reg-dump), leaving out Wine's own volatile keys under HKCU\Software\Wine."""
+        entries = set()
+        for root, key in keys:
+            entries |= {e for e in self.driver.call("reg-dump", root, key, timeout=120)["entries"]
+                        if not e.startswith("HKCU\\Software\\Wine\\")}
+        return entries
+
     def screenshot(self, name, folder=None):
         return screenshot(self.display, Path(folder or SCREENSHOT_DIR) / f"{name}.png")
 

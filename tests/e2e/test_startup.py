@@ -167,6 +167,19 @@ class Wizard(StartupCase):
         self.assertOnlyVisible(p, sheet)
         self.cancel(p, sheet)
 
+    def test_leaves_no_registry_value_and_no_ini_file(self):
+        registry = self.bench.registry()
+        files = bench.tree(self.bench.prefix.drive_c)
+        p, sheet = self.start_wizard()
+        for index, _ in PAGES[1:4]:
+            self.next_page(sheet, index)
+        self.cancel(p, sheet)
+        missing = self.start_setup(self.bench.work_folder("program"), self.bench.work_folder("elsewhere"))
+        self.assertMissingPackageMessage(missing)
+        self.assertEqual(self.bench.registry() ^ registry, set())
+        added, removed, changed = bench.tree_diff(files, bench.tree(self.bench.prefix.drive_c))
+        self.assertEqual([f for f in added + removed + changed if f.lower().endswith(".ini")], [])
+
     def test_cancel_on_the_welcome_page(self):
         p, sheet = self.start_wizard()
         self.cancel(p, sheet)
