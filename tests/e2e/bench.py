@@ -75,6 +75,13 @@ IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 MSGBOX_TEXT_ID = 0xFFFF
 MSGBOX_ICON_ID = 1088
 
+# Rich edit messages and flags.
+EM_GETFIRSTVISIBLELINE, EM_LINEINDEX, EM_LINESCROLL, EM_GETSEL = 0x00CE, 0x00BB, 0x00B6, 0x00B0
+EM_EXGETSEL, EM_GETCHARFORMAT, EM_GETPARAFORMAT = 0x0434, 0x043A, 0x043D
+WM_VSCROLL, SB_LINEDOWN, SB_PAGEDOWN, SB_TOP = 0x0115, 1, 3, 6
+SCF_DEFAULT, SCF_SELECTION = 0, 1
+CFE_PROTECTED = 0x10
+
 WS_VISIBLE = 0x10000000
 WS_MINIMIZEBOX = 0x00020000
 WS_EX_APPWINDOW = 0x00040000
@@ -564,6 +571,46 @@ class Window:
         r = self.driver.call("sendbuf", self.hwnd, cid, msg, wparam, lparam, data.hex(),
                              size if size is not None else len(data), where)
         return r["result"], bytes.fromhex(r["buffer"])
+
+    # Rich edit (messages of the rich edit control, their structures read across processes)
+
+    def selection(self, cid):
+        """(start, end) of the selection (EM_EXGETSEL)."""
+        _, buf = self.send_buffer(cid, EM_EXGETSEL, 0, "buf", size=8)
+        return struct.unpack("<ii", buf)
+
+    def char_format(self, cid, which=SCF_DEFAULT):
+        """EM_GETCHARFORMAT with a CHARFORMAT2W: mask, effects, height (twips), charset, face,
+        protected."""
+        data = struct.pack("<II", 116, 0) + bytes(108)
+        _, buf = self.send_buffer(cid, EM_GETCHARFORMAT, which, "buf", data)
+        mask, effects, height = struct.unpack_from("<IIi", buf, 4)
+        face = buf[26:90].decode("utf-16-le").split("\0", 1)[0]
+        return {"mask": mask, "effects": effects, "height": height, "charset": buf[24], "face": face,
+                "protected": bool(effects & CFE_PROTECTED)}
+
+    def para_format(self, cid):
+        """EM_GETPARAFORMAT with a PARAFORMAT2 (of the selection): mask, start_indent,
+        right_indent, offset (twips), alignment."""
+        data = struct.pack("<I", 188) + bytes(184)
+        _, buf = self.send_buffer(cid, EM_GETPARAFORMAT, 0, "buf", data)
+        mask, = struct.unpack_from("<I", buf, 4)
+        start, right, offset = struct.unpack_from("<iii", buf, 12)
+        alignment, = struct.unpack_from("<H", buf, 24)
+        return {"mask": mask, "start_indent": start, "right_indent": right, "offset": offset,
+                "alignment": alignment}
+
+    def first_visible_line(self, cid):
+        return self.send(cid, EM_GETFIRSTVISIBLELINE)
+
+    def line_index(self, cid, line):
+        return self.send(cid, EM_LINEINDEX, line)
+
+    def line_scroll(self, cid, lines):
+        return self.send(cid, EM_LINESCROLL, 0, lines)
+
+    def vscroll(self, cid, code):
+        return self.send(cid, WM_VSCROLL, code)
 
     def pixels(self, cid=0, area="window"):
         r = self.driver.call("pixels", self.hwnd, cid, area)

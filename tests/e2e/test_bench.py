@@ -1,6 +1,7 @@
 """The bench's own checks: every class of Windows reports what its prefix is meant to be, and the
 driver reads, answers and reports what a program shows (with a stand-in program, not the setup)."""
 
+import struct
 import time
 import unittest
 
@@ -104,6 +105,39 @@ class DriverWithStandIn(BenchCase):
         p = self.bench.start(exe, folder, "loadbare")
         self.assertEqual(p.wait_exit(), 1)
         self.assertTrue((folder / "RICHED20.dll.loaded").exists())
+
+    def test_rich_edit_queries_across_processes(self):
+        p = self.bench.start(self.standin, self.bench.work_folder("richedit"), "richedit")
+        deadline = time.monotonic() + 20
+        while not [w for w in p.windows() if w["class"] == "StandInFrame" and w["visible"]]:
+            self.assertLess(time.monotonic(), deadline, "stand-in window did not appear")
+            time.sleep(0.05)
+        top = [w for w in p.windows() if w["class"] == "StandInFrame"][0]
+        win = bench.Window(self.bench.driver, top)
+        self.assertEqual(win.caption(), "リッチエディット")
+        self.assertEqual(win.control(1023)["class"].upper(), "RICHEDIT20W")
+        self.assertEqual(win.text(1023).replace("\r\n", "\r").split("\r")[19], "第20段落")
+        self.assertEqual(win.selection(1023), (3, 5))
+        self.assertEqual(win.send(1023, bench.EM_GETSEL) & 0xFFFF, 3)
+        _, buf = win.send_buffer(1023, bench.EM_GETSEL, "buf", "buf+4", size=8)
+        self.assertEqual(struct.unpack("<II", buf), (3, 5))
+        cf = win.char_format(1023, bench.SCF_SELECTION)
+        self.assertEqual((cf["height"], cf["face"], cf["charset"], cf["protected"]),
+                         (200, "ＭＳ Ｐゴシック", 128, True))
+        self.assertEqual(win.para_format(1023)["offset"], 200)
+        win.vscroll(1023, bench.SB_TOP)
+        self.assertEqual(win.first_visible_line(1023), 0)
+        win.line_scroll(1023, 3)
+        self.assertEqual(win.first_visible_line(1023), 3)
+        win.vscroll(1023, bench.SB_TOP)
+        self.assertEqual(win.first_visible_line(1023), 0)
+        win.vscroll(1023, bench.SB_PAGEDOWN)
+        self.assertGreater(win.first_visible_line(1023), 0)
+        self.assertEqual(win.line_index(1023, 1), len("第1段落") + 1)
+        pixels = win.pixels(1023, "client")
+        self.assertGreater(len(pixels.colours()), 1, "text drawn in the control")
+        win.keys("Alt+F4")
+        self.assertEqual(p.wait_exit(), 7)
 
     def test_reset_restores_drive_c(self):
         drive_c = self.bench.prefix.drive_c
