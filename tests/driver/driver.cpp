@@ -11,10 +11,13 @@
 #include <commctrl.h>
 #include <prsht.h>
 #include <richedit.h>
+#include <psapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <map>
 #include <string>
@@ -728,7 +731,9 @@ std::string CmdWaitWindow(const Args& a) {
         for (HWND h : TopWindows(pid)) {
             if (!IsWindowVisible(h) || ClassOf(h) != L"#32770") continue;
             if (!skip.empty() && skip.find("," + HwndJson(h) + ",") != std::string::npos) continue;
-            if (kind == "any" || kind == KindOf(h)) return Ok(DescribeTop(h));
+            if (kind != "any" && kind != KindOf(h)) continue;
+            Obj o = DescribeTop(h);
+            if (IsWindow(h) && IsWindowVisible(h)) return Ok(o);  // not closed while being read
         }
         auto it = g_processes.find(pid);
         if (it != g_processes.end() && WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0) {
@@ -1074,6 +1079,142 @@ std::string CmdMove(const Args& a) {
     return Ok(Obj().Raw("rect", RectJson(r)));
 }
 
+// register-message <name>: the number of a registered window message (RegisterWindowMessageW),
+// the same in every process of the prefix; for private queries that a program answers.
+std::string CmdRegisterMessage(const Args& a) {
+    UINT msg = RegisterWindowMessageW(a.WStr(1).c_str());
+    if (!msg) FailWin32("RegisterWindowMessageW");
+    return Ok(Obj().Int("msg", msg));
+}
+
+// gui-focus <window>: the window that has the keyboard focus in the window's thread
+// (GetGUIThreadInfo): `focus` handle (0 = none), its `id` and `class`.
+std::string CmdGuiFocus(const Args& a) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(a.Hwnd(1), nullptr), &info)) FailWin32("GetGUIThreadInfo");
+    HWND f = info.hwndFocus;
+    Obj o;
+    o.Raw("focus", HwndJson(f));
+    if (f)
+        o.Int("id", static_cast<int64_t>(GetWindowLongPtrW(f, GWLP_ID) & 0xFFFF)).WStr("class", ClassOf(f));
+    return Ok(o);
+}
+
+// set-clipboard <text>: puts the text on the clipboard (CF_UNICODETEXT), for paste tests.
+std::string CmdSetClipboard(const Args& a) {
+    std::wstring text = a.WStr(1);
+    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!memory) FailWin32("GlobalAlloc");
+    std::memcpy(GlobalLock(memory), text.c_str(), bytes);
+    GlobalUnlock(memory);
+    if (!OpenClipboard(nullptr)) {
+        GlobalFree(memory);
+        FailWin32("OpenClipboard");
+    }
+    EmptyClipboard();
+    bool placed = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    if (!placed) GlobalFree(memory);
+    CloseClipboard();
+    if (!placed) Fail("SetClipboardData failed");
+    return Ok();
+}
+
+// The base address of a module of another process, or nullptr.
+HMODULE RemoteModule(HANDLE process, const wchar_t* name) {
+    HMODULE modules[512];
+    DWORD needed = 0;
+    if (!EnumProcessModules(process, modules, sizeof(modules), &needed)) return nullptr;
+    for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 512; ++i) {
+        wchar_t base[MAX_PATH] = {};
+        if (GetModuleBaseNameW(process, modules[i], base, MAX_PATH) && lstrcmpiW(base, name) == 0)
+            return modules[i];
+    }
+    return nullptr;
+}
+
+// send-inprocess <window> <id> <msg> <wparam> <lparam> <hex bytes in> <buffer size> [ms]
+// Sends the message from a thread started inside the window's own process (CreateRemoteThread),
+// with "buf" / "buf+N" parameters pointing into a buffer allocated there; `result` (the thread's
+// exit code, SendMessageW's result), `buffer` read back. For messages that neither Windows nor
+// Wine passes between processes, such as WM_NOTIFY: the target receives them as from one of its
+// own threads, with valid pointers. The thread runs a small stub that calls SendMessageW of the
+// target's user32 (at the driver's own address, which is checked) and returns its result.
+std::string CmdSendInProcess(const Args& a) {
+    static_assert(sizeof(void*) == 4, "the stub is i386 code");
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    std::vector<uint8_t> in;
+    if (!ParseHex(a.Str(6), in)) Fail("bad hex buffer");
+    size_t size = std::max(static_cast<size_t>(a.Int(7, static_cast<int64_t>(in.size()))), in.size());
+    DWORD timeout = static_cast<DWORD>(a.Int(8, kSendTimeoutMs));
+
+    // DWORD WINAPI stub(const DWORD* p) { return SendMessageW(p[1], p[2], p[3], p[4]) via p[0]; }
+    static const uint8_t kStub[] = {
+        0x8B, 0x44, 0x24, 0x04,  // mov eax, [esp+4]
+        0xFF, 0x70, 0x10,        // push dword [eax+16]  lParam
+        0xFF, 0x70, 0x0C,        // push dword [eax+12]  wParam
+        0xFF, 0x70, 0x08,        // push dword [eax+8]   msg
+        0xFF, 0x70, 0x04,        // push dword [eax+4]   hwnd
+        0xFF, 0x10,              // call dword [eax]     SendMessageW (stdcall)
+        0xC2, 0x04, 0x00,        // ret 4
+    };
+    constexpr size_t kParamsAt = 32, kDataAt = 64;
+
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    auto send = reinterpret_cast<uintptr_t>(GetProcAddress(user32, "SendMessageW"));
+    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                                     PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                 FALSE, WindowPid(c));
+    if (!process) FailWin32("OpenProcess");
+    struct Closer {
+        HANDLE h;
+        ~Closer() { CloseHandle(h); }
+    } closeProcess{process};
+    if (RemoteModule(process, L"user32.dll") != user32)
+        Fail("user32 is not at the driver's address in the target");
+
+    uint8_t* remote = static_cast<uint8_t*>(VirtualAllocEx(process, nullptr, kDataAt + size + 1,
+                                                           MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    if (!remote) FailWin32("VirtualAllocEx");
+    uintptr_t data = reinterpret_cast<uintptr_t>(remote + kDataAt);
+    std::vector<uint8_t> block(kDataAt + size + 1, 0xCC);
+    std::memcpy(block.data(), kStub, sizeof(kStub));
+    const uint32_t params[5] = {static_cast<uint32_t>(send),
+                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(c)),
+                                static_cast<uint32_t>(a.Int(3)), static_cast<uint32_t>(Param(a.Str(4), data)),
+                                static_cast<uint32_t>(Param(a.Str(5), data))};
+    std::memcpy(block.data() + kParamsAt, params, sizeof(params));
+    std::fill(block.begin() + kDataAt, block.end(), 0);
+    std::copy(in.begin(), in.end(), block.begin() + kDataAt);
+    SIZE_T done = 0;
+    if (!WriteProcessMemory(process, remote, block.data(), block.size(), &done))
+        FailWin32("WriteProcessMemory");
+    FlushInstructionCache(process, remote, sizeof(kStub));
+
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(remote),
+                                       remote + kParamsAt, 0, nullptr);
+    if (!thread) {
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+        FailWin32("CreateRemoteThread");
+    }
+    // On a timeout the thread may still run: its memory is left to the target.
+    if (WaitForSingleObject(thread, timeout) != WAIT_OBJECT_0) {
+        CloseHandle(thread);
+        Fail("timeout: the message was not answered");
+    }
+    DWORD result = 0;
+    GetExitCodeThread(thread, &result);
+    CloseHandle(thread);
+    std::vector<uint8_t> out(size);
+    if (size && !ReadProcessMemory(process, remote + kDataAt, out.data(), size, &done)) out.clear();
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    return Ok(Obj()
+                  .Int("result", static_cast<int32_t>(result))
+                  .Int("uresult", result)
+                  .Str("buffer", HexBytes(out.data(), out.size())));
+}
+
 struct Command {
     const char* name;
     Handler handler;
@@ -1081,6 +1222,10 @@ struct Command {
 
 const Command kCommands[] = {
     {"hello", CmdHello},
+    {"register-message", CmdRegisterMessage},
+    {"gui-focus", CmdGuiFocus},
+    {"set-clipboard", CmdSetClipboard},
+    {"send-inprocess", CmdSendInProcess},
     {"sysinfo", CmdSysInfo},
     {"start", CmdStart},
     {"wait-exit", CmdWaitExit},

@@ -534,6 +534,22 @@ class Window:
     def exists(self):
         return self.driver.call("exists", self.hwnd)["exists"]
 
+    def wait_gone(self, timeout=10):
+        """Waits until the window is destroyed or hidden (a posted click closes a box later)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            r = self.driver.call("window", self.hwnd, check=False)
+            if not r.get("ok") or not r.get("visible"):
+                return
+            if time.monotonic() > deadline:
+                raise BenchError(f"window {self.hwnd} still there after {timeout} s")
+            time.sleep(0.03)
+
+    def answer(self, button):
+        """Presses a button of a message box and waits until the box has gone."""
+        self.click(button)
+        self.wait_gone()
+
     def caption(self):
         return self.refresh()["text"]
 
@@ -678,10 +694,10 @@ class Process:
     def wait_msgbox(self, timeout=20):
         return self.wait_window("msgbox", timeout)
 
-    def try_wait_window(self, kind, timeout):
+    def try_wait_window(self, kind, timeout, skip=()):
         """The window, or None when the process exits or the time runs out first."""
-        r = self.driver.call("wait-window", self.pid, kind, int(timeout * 1000), "",
-                             timeout=timeout + 15, check=False)
+        r = self.driver.call("wait-window", self.pid, kind, int(timeout * 1000),
+                             ",".join(str(h) for h in skip), timeout=timeout + 15, check=False)
         return Window(self.driver, r) if r.get("ok") else None
 
     def windows(self, deep=False):
