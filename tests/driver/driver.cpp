@@ -1068,6 +1068,14 @@ std::string CmdSysColors(const Args&) {
                   .Int("button_face", GetSysColor(COLOR_BTNFACE)));
 }
 
+// redraw <window> <id>: invalidates the whole control with erasing (RedrawWindow RDW_INVALIDATE |
+// RDW_ERASE), so that its own thread repaints all of it.
+std::string CmdRedraw(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    if (!RedrawWindow(c, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE)) FailWin32("RedrawWindow");
+    return Ok();
+}
+
 // move <window> <left> <top>: moves a top-level window (size, z-order and activation kept).
 std::string CmdMove(const Args& a) {
     HWND h = a.Hwnd(1);
@@ -1260,6 +1268,7 @@ const Command kCommands[] = {
     {"sleep", CmdSleep},
     {"syscolors", CmdSysColors},
     {"move", CmdMove},
+    {"redraw", CmdRedraw},
     {"reg-dump", CmdRegDump},
 };
 
