@@ -775,8 +775,18 @@ class Bench:
         return folder
 
     def copy_setup(self, folder, exe=None):
-        """Puts the setup program into a folder, under its own name; returns the copy's path."""
-        src = Path(exe or SETUP_EXE)
+        """Puts the setup program into a folder, under its own name; returns the copy's path.
+        The build's program is taken once per bench, so that a rebuild during a run cannot hand
+        different (or half-written) programs to the tests of one file."""
+        if exe is None:
+            if getattr(self, "_setup_snapshot", None) is None:
+                require_artifacts(SETUP_EXE)
+                snapshot_dir = self.prefix.root / "program"
+                snapshot_dir.mkdir(exist_ok=True)
+                self._setup_snapshot = snapshot_dir / SETUP_EXE.name
+                shutil.copy2(SETUP_EXE, self._setup_snapshot)
+            exe = self._setup_snapshot
+        src = Path(exe)
         require_artifacts(src)
         dst = Path(folder) / src.name
         shutil.copy2(src, dst)
