@@ -863,7 +863,7 @@ class BenchCase(unittest.TestCase):
 
     def shot(self, suffix):
         """Screenshot named after the running test."""
-        return self.bench.screenshot(f"{self.id().split('.', 1)[-1]}.{suffix}")
+        return self.bench.screenshot(f"{self.id()}.{suffix}")
 
     # Common checks
 
