@@ -214,6 +214,7 @@ class PlantedRichEdit(StartupCase):
                 text = sheet.control(LICENCE_TEXT_ID)
                 self.assertEqual(text["class"].upper(), "RICHEDIT20W")
                 self.assertTrue(text["visible"])
+                self.assertGreater(len(text["text"]), 1000, "the licence text is in the system's control")
                 self.assertFalse((self.folder / "RICHED20.dll.loaded").exists(), "planted DLL was loaded")
                 self.cancel(p, sheet)
 
