@@ -26,3 +26,17 @@ void CSetupPropSheet::OnInitialized() {
     LONG_PTR exStyle = ::GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
     ::SetWindowLongPtrW(hwnd, GWL_EXSTYLE, exStyle | WS_EX_APPWINDOW);
 }
+
+UINT CloseStateQuery() noexcept {
+    static const UINT message = ::RegisterWindowMessageW(L"QUENTARO.CloseMenuState");
+    return message;
+}
+
+bool CSetupPropSheet::OnSheetMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    if (msg != 0 && msg == CloseStateQuery()) {
+        // UINT state, or (UINT)-1 for "no such item": as a signed result -1 stays -1.
+        result = static_cast<int>(::GetMenuState(::GetSystemMenu(Hwnd(), FALSE), SC_CLOSE, MF_BYCOMMAND));
+        return true;
+    }
+    return win::PropertySheet::OnSheetMessage(msg, wp, lp, result);
+}

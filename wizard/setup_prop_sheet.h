@@ -32,4 +32,12 @@ protected:
     // A minimise box and a taskbar button of its own (its owner, the main
     // window, stays hidden).
     void OnInitialized() override;
+    // Also answers the diagnostic query of the Close item's state (see CloseStateQuery).
+    bool OnSheetMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
 };
+
+// A diagnostic query that the sheet window answers: the registered message
+// "QUENTARO.CloseMenuState" (wParam, lParam 0) returns GetMenuState of SC_CLOSE in the sheet's
+// system menu (MF_BYCOMMAND; -1 when there is no Close item). The system menu is a handle of
+// the sheet's own process, which another process (a test, an accessibility tool) cannot read.
+UINT CloseStateQuery() noexcept;
