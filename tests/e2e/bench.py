@@ -867,9 +867,10 @@ class BenchCase(unittest.TestCase):
 
     # Common checks
 
-    def assertNeverVisibleExcept(self, process, allowed_hwnds):
-        """No window of the process is visible except the given top-level ones and their children."""
-        for top in process.windows(deep=True):
+    def assertNeverVisibleExcept(self, process, allowed_hwnds, listing=None):
+        """No window of the process is visible except the given top-level ones and their children
+        (in `listing`, a `windows(deep=True)` answer, or a new one)."""
+        for top in listing if listing is not None else process.windows(deep=True):
             if top["hwnd"] in allowed_hwnds:
                 continue
             self.assertFalse(top["visible"], f"top-level window visible: {top}")
