@@ -44,7 +44,8 @@ def run_visible():
     r = subprocess.run(["wine", str(exe)], cwd=folder, env=prefix.env(os.environ["DISPLAY"]))
     subprocess.run(["wineserver", "-w"], env=prefix.env())
     print(f"The setup ended with exit code {r.returncode}.")
-    print(f"Installed files: {prefix.drive_c / 'Program Files (x86)'} (and Program Files)")
+    for found in sorted(prefix.drive_c.glob("Program Files*/QUENTARO/**/*")):
+        print(f"  installed: {found}")
     return 0
 
 
@@ -81,6 +82,7 @@ def run_headless():
             index += 1
             shot(f"page{index}")
         # The install page: wait for the end of the installation (Finish enabled) or a message.
+        result = 1
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
             box = p.try_wait_window("msgbox", 0.5)
@@ -97,7 +99,13 @@ def run_headless():
                     shot("completed")
                     print(f"Completion message: {box.message()}")
                     box.click(bench.IDOK)
-                print(f"The setup ended with exit code {p.wait_exit()}.")
+                code = p.wait_exit()
+                print(f"The setup ended with exit code {code}.")
+                result = 0 if code == 0 else 1
+                for found in sorted(b.prefix.drive_c.glob("Program Files*/QUENTARO/**/*")):
+                    print(f"  installed: {found}")
+                for link in sorted(b.prefix.drive_c.rglob("*.LNK")):
+                    print(f"  shortcut:  {link}")
                 break
         else:
             shot("install-page-timeout")
@@ -105,7 +113,7 @@ def run_headless():
         print("Screenshots:")
         for s in shots:
             print(f"  {s}")
-        return 0
+        return result
     finally:
         b.close()
 
