@@ -2,6 +2,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 #include "core/crc16.h"
 #include "core/messages.h"
@@ -99,28 +100,33 @@ int CheckCrc(const InstallEngine& engine) {
     if (length > kMaxPackageLength) return Fail(engine, file, kMsgDataFileDamaged);
     if (!file->Seek(0)) return Fail(engine, file, kMsgDataFileReadFailed);
 
-    std::array<std::uint8_t, kCrcBlockSize> block{};
+    std::vector<std::uint8_t> block(kCrcBlockSize);
     std::uint16_t r = kCrc16Initial;
     std::uint64_t done = 0;
-    // The progress value only changes when `done` reaches the next threshold: the least count with
-    // floor(50 * done / length) = value + 1, that is ceil((value + 1) * length / 50).
-    std::int32_t value = 0;
-    auto threshold = [length](std::int32_t v) { return (static_cast<std::uint64_t>(v) * length + 49) / 50; };
-    std::uint64_t next = threshold(1);
+    // The value after every byte is floor(50 * done / length); the bar is given it after the first
+    // byte and after every byte that changes it, which is all that a position the bar already has
+    // could show. The bytes in between run through the register in one go.
+    CheckProgressSteps steps(length);
+    bool given = false;
     while (done < length) {
         const std::uint64_t left = length - done;
         const std::size_t want = left < kCrcBlockSize ? static_cast<std::size_t>(left) : kCrcBlockSize;
-        const ReadResult read = ReadFully(*file, block.data(), want);
-        // The file is held without sharing, so it cannot have shrunk: a short read is a read error.
-        if (read.ioError || read.count != want) return Fail(engine, file, kMsgDataFileReadFailed);
-        for (std::size_t i = 0; i < want; ++i) {
-            r = Crc16Update(r, block[i]);
-            ++done;
-            if (done >= next) {
-                value = CheckProgress(done, length);
-                next = threshold(value + 1);
+        const ReadResult read = file->Read(block.data(), want);
+        // The file is held without sharing, so it cannot have shrunk: no bytes before its end is a
+        // read error.
+        if (read.ioError || read.count == 0) return Fail(engine, file, kMsgDataFileReadFailed);
+        const std::size_t count = read.count < want ? read.count : want;
+        std::size_t i = 0;
+        while (i < count) {
+            const std::uint64_t toStep = given ? steps.Next() - done : 1;
+            const std::size_t run = toStep < count - i ? static_cast<std::size_t>(toStep) : count - i;
+            r = Crc16Update(r, block.data() + i, run);
+            i += run;
+            done += run;
+            if (!given || done == steps.Next()) {
+                engine.ui.SetProgress(steps.Reach(done));
+                given = true;
             }
-            engine.ui.SetProgress(value);
         }
     }
     file.reset();

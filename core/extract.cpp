@@ -153,7 +153,7 @@ int ExtractFiles(const InstallEngine& engine) {
     if (check.fault == PackageFault::kReadFailed) return fail(kMsgDataFileReadFailed);
     if (!check.ok()) return fail(kMsgDataFileDamaged);
 
-    std::array<std::uint8_t, kCopyBlockSize> buffer{};
+    std::vector<std::uint8_t> buffer(kCopyBufferSize);
     std::uint64_t done = 0;
     PackageEntry entry;
     EntryPlan plan;
@@ -173,24 +173,41 @@ int ExtractFiles(const InstallEngine& engine) {
             std::unique_ptr<TargetFile> target = engine.files.Create(path);
             if (!target) return fail(kMsgDataFileNotFound);
             if (!package->Seek(entry.dataOffset)) return fail(kMsgDataFileReadFailed);
-            // Whole blocks, then the remainder, which is also copied (as nothing) when it is empty.
+            // The entry is copied as whole blocks of kCopyBlockSize bytes, then the remainder, which
+            // is also a step (of nothing) when it is empty; the bar is given a value after each.
+            // Up to kBlocksPerChunk blocks, with the remainder after the last of them, travel
+            // through the buffer in one read and one write; the values of their steps follow
+            // the write, in order.
             const std::uint32_t blocks = entry.dataSize / kCopyBlockSize;
             const std::uint32_t remainder = entry.dataSize % kCopyBlockSize;
-            for (std::uint32_t b = 0; b <= blocks; ++b) {
-                const std::size_t want = b < blocks ? kCopyBlockSize : remainder;
-                const ReadResult read = ReadFully(*package, buffer.data(), want);
-                if (read.ioError || read.count != want) {
+            std::uint32_t copied = 0;
+            bool last = false;
+            while (!last) {
+                const std::uint32_t left = blocks - copied;
+                const std::uint32_t chunkBlocks = left < kBlocksPerChunk ? left : kBlocksPerChunk;
+                last = chunkBlocks == left;
+                const std::size_t bytes =
+                    std::size_t{chunkBlocks} * kCopyBlockSize + (last ? std::size_t{remainder} : 0);
+                const ReadResult read = ReadFully(*package, buffer.data(), bytes);
+                if (read.ioError || read.count != bytes) {
                     target.reset();
                     return fail(kMsgDataFileReadFailed);
                 }
-                const WriteStatus written = target->Write(buffer.data(), want);
-                if (written != WriteStatus::kOk) {
-                    target.reset();
-                    return fail(MessageOf(written));
+                if (bytes > 0) {
+                    const WriteStatus written = target->Write(buffer.data(), bytes);
+                    if (written != WriteStatus::kOk) {
+                        target.reset();
+                        return fail(MessageOf(written));
+                    }
                 }
-                done += want;
-                engine.ui.SetProgress(ExtractionProgress(done, total));
+                for (std::uint32_t b = 0; b < chunkBlocks; ++b) {
+                    done += kCopyBlockSize;
+                    engine.ui.SetProgress(ExtractionProgress(done, total));
+                }
+                copied += chunkBlocks;
             }
+            done += remainder;
+            engine.ui.SetProgress(ExtractionProgress(done, total));
             const WriteStatus closed = target->Close();
             target.reset();
             if (closed != WriteStatus::kOk) return fail(MessageOf(closed));

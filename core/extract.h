@@ -11,8 +11,13 @@
 
 namespace quentaro {
 
-// Entries are copied in blocks of this size through one buffer.
+// Entries are copied in steps of this size: the bar moves after each block and after the remainder.
 inline constexpr std::uint32_t kCopyBlockSize = 260;
+// The bytes themselves travel through one buffer of this size, as many whole blocks as fit with
+// room for a remainder, in one read from the package and one write to the file.
+inline constexpr std::size_t kCopyBufferSize = 64 * 1024;
+inline constexpr std::uint32_t kBlocksPerChunk =
+    static_cast<std::uint32_t>((kCopyBufferSize - (kCopyBlockSize - 1)) / kCopyBlockSize);
 // Started from the destination folder, after the last entry, on PlatformKind 5.
 inline constexpr char16_t kDriverInstallerName[] = u"QuentaroDriver32setup.exe";
 inline constexpr char16_t kDriverInstallerParameters[] = u"Quentaro.inf";

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -158,43 +162,125 @@ TEST(CheckCrc, ChangingAnySingleByteBreaksTheCheckValue) {
     }
 }
 
-TEST(CheckCrc, ProgressAfterEveryByteOfA200BytePackage) {
+// A value given to the bar and the number of package bytes behind it.
+struct Step {
+    std::uint64_t at = 0;
+    std::int32_t value = 0;
+    bool operator==(const Step& other) const { return at == other.at && value == other.value; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Step& step) {
+    return out << step.value << "@" << step.at;
+}
+
+// What the bar shows while a package of `length` bytes is checked: the value floor(50 * d / length)
+// after every byte d, reduced to the first one and every change, each with the byte it follows.
+std::vector<Step> ReferenceSteps(std::uint64_t length) {
+    std::vector<Step> steps;
+    for (std::uint64_t d = 1; d <= length; ++d) {
+        const auto value = static_cast<std::int32_t>(50 * d / length);
+        if (steps.empty() || steps.back().value != value) steps.push_back({d, value});
+    }
+    return steps;
+}
+
+std::vector<Step> GivenSteps(const Rig& rig) {
+    std::vector<Step> steps;
+    for (std::size_t i = 0; i < rig.ui.progress.size(); ++i)
+        steps.push_back({rig.ui.progressAt[i], rig.ui.progress[i]});
+    return steps;
+}
+
+// The register bit by bit, without the table: the reflected polynomial 0x1021.
+std::uint16_t BitwiseCrc(const std::vector<std::uint8_t>& bytes) {
+    std::uint32_t r = 0xFFFF;
+    for (std::uint8_t b : bytes) {
+        r ^= b;
+        for (int bit = 0; bit < 8; ++bit) r = (r & 1u) != 0 ? (r >> 1) ^ 0x8408u : r >> 1;
+    }
+    return static_cast<std::uint16_t>(r);
+}
+
+TEST(CheckCrc, ProgressOfA200BytePackage) {
     std::vector<std::uint8_t> body(198);
     for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i);
     Rig rig;
+    rig.store.maxRead = 1;  // so that the bytes read tell the byte after which each value came
     EXPECT_EQ(RunCheck(CheckCrc, Sealed(body), rig), 1);
-    const std::vector<std::int32_t>& p = rig.ui.progress;
-    ASSERT_EQ(p.size(), 200u);
-    EXPECT_EQ(p[2], 0);  // third byte
-    EXPECT_EQ(p[3], 1);  // fourth byte
-    EXPECT_EQ(p[98], 24);
-    EXPECT_EQ(p[99], 25);  // hundredth byte
-    EXPECT_EQ(p[198], 49);
-    EXPECT_EQ(p[199], 50);
-    for (std::size_t d = 1; d <= p.size(); ++d)
-        EXPECT_EQ(p[d - 1], static_cast<std::int32_t>(50 * d / 200)) << d;
+    const std::vector<Step> steps = GivenSteps(rig);
+    ASSERT_EQ(steps.size(), 51u);
+    EXPECT_EQ(steps[0], (Step{1, 0}));      // the first byte
+    EXPECT_EQ(steps[1], (Step{4, 1}));      // the fourth byte
+    EXPECT_EQ(steps[25], (Step{100, 25}));  // the hundredth byte
+    EXPECT_EQ(steps[50], (Step{200, 50}));
+    EXPECT_EQ(steps, ReferenceSteps(200));
 }
 
-TEST(CheckCrc, ProgressEndsAtExactly50ForOddLengths) {
-    for (std::size_t length : {1u, 2u, 3u, 49u, 51u, 999u, 1001u, 2999u}) {
+TEST(CheckCrc, ProgressStepsAtTheSameBytesAsAValueAfterEveryByte) {
+    for (std::size_t length : {1u, 2u, 3u, 49u, 50u, 51u, 99u, 999u, 1001u, 2999u, 65536u, 65537u, 200003u}) {
         Rig rig;
         rig.store.bytes.assign(length, 0x5A);
+        rig.store.maxRead = 1;
         CheckCrc(rig.engine);
-        ASSERT_EQ(rig.ui.progress.size(), length);
+        EXPECT_EQ(GivenSteps(rig), ReferenceSteps(length)) << length;
         EXPECT_EQ(rig.ui.progress.back(), 50);
-        for (std::size_t d = 1; d <= length; ++d) {
-            ASSERT_EQ(rig.ui.progress[d - 1], static_cast<std::int32_t>(50 * d / length))
-                << length << " " << d;
+    }
+}
+
+TEST(CheckCrc, RandomPackagesAgainstTheBitwiseRegister) {
+    std::mt19937 random(20080401);
+    const std::size_t maxReads[] = {1, 7, 1000, 65535, kCrcBlockSize, 3 * kCrcBlockSize};
+    for (int round = 0; round < 60; ++round) {
+        const std::size_t lengths[] = {1 + random() % 300, 1 + random() % 5000, 60000 + random() % 150000};
+        const std::size_t length = lengths[round % 3];
+        std::vector<std::uint8_t> bytes(length);
+        for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random());
+        if (length > 2 && round % 2 == 0) bytes = Sealed({bytes.begin(), bytes.end() - 2});
+        const std::size_t maxRead = maxReads[random() % std::size(maxReads)];
+
+        Rig rig;
+        rig.store.maxRead = maxRead;
+        const int expected = BitwiseCrc(bytes) == 0xF0B8 ? 1 : 0;
+        EXPECT_EQ(RunCheck(CheckCrc, bytes, rig), expected) << length;
+        EXPECT_EQ(rig.ui.errors.size(), expected == 1 ? 0u : 1u);
+        // The same values; each one given once the byte it follows has been read, and before the
+        // bytes of a later read.
+        const std::vector<Step> reference = ReferenceSteps(length);
+        const std::vector<Step> given = GivenSteps(rig);
+        ASSERT_EQ(given.size(), reference.size()) << length << " " << maxRead;
+        const std::uint64_t read = std::min(maxRead, kCrcBlockSize);
+        for (std::size_t i = 0; i < given.size(); ++i) {
+            EXPECT_EQ(given[i].value, reference[i].value) << length << " " << i;
+            EXPECT_GE(given[i].at, reference[i].at) << length << " " << i;
+            EXPECT_LT(given[i].at, reference[i].at + read) << length << " " << i;
         }
     }
 }
 
-TEST(CheckCrc, ReadsInBlocksOf1000Bytes) {
+TEST(CheckCrc, ReadsInBlocksOf64KiB) {
     Rig rig;
     rig.ui.recordProgress = false;
-    rig.store.bytes = Sealed(std::vector<std::uint8_t>(2498, 7));
+    rig.store.bytes = Sealed(std::vector<std::uint8_t>(2 * 65536 + 498, 7));
     EXPECT_EQ(CheckCrc(rig.engine), 1);
-    EXPECT_EQ(rig.store.readSizes, (std::vector<std::size_t>{1000, 1000, 500}));
+    EXPECT_EQ(rig.store.readSizes, (std::vector<std::size_t>{65536, 65536, 500}));
+}
+
+TEST(CheckProgressSteps, NextIsTheFirstCountOfTheNextValue) {
+    const std::uint64_t big = ~std::uint64_t{0};
+    for (std::uint64_t length :
+         {std::uint64_t{1}, std::uint64_t{7}, std::uint64_t{49}, std::uint64_t{50}, std::uint64_t{51},
+          std::uint64_t{200}, kMaxPackageLength, (std::uint64_t{1} << 40) + 7, big / 3, big - 1}) {
+        CheckProgressSteps steps(length);
+        std::int32_t value = 0;
+        while (steps.Next() != big) {
+            const std::uint64_t next = steps.Next();
+            ASSERT_LE(next, length);
+            ASSERT_GT(CheckProgress(next, length), value) << length;
+            ASSERT_EQ(CheckProgress(next - 1, length), value) << length << " " << next;
+            value = steps.Reach(next);
+        }
+        EXPECT_EQ(value, 50) << length;
+    }
 }
 
 TEST(CheckCrc, ShortReadAndOversizeFile) {

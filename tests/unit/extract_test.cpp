@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -76,29 +80,53 @@ TEST(ExtractFiles, WritesTheEntriesForEachPlatformKind) {
     }
 }
 
-TEST(ExtractFiles, CopiesInBlocksOf260BytesThenTheRemainder) {
+// The values of a copy done the plain way, one block of 260 bytes at a time and then the remainder,
+// of entries of `sizes` bytes all for the destination folder.
+std::vector<std::int32_t> BlockByBlockProgress(const std::vector<std::uint32_t>& sizes) {
+    std::uint64_t total = 0;
+    for (std::uint32_t size : sizes) total += size;
+    std::vector<std::int32_t> values;
+    std::uint64_t done = 0;
+    for (std::uint32_t size : sizes) {
+        for (std::uint32_t b = 0; b < size / 260; ++b) {
+            done += 260;
+            values.push_back(static_cast<std::int32_t>(std::min<std::uint64_t>(100, 50 + 50 * done / total)));
+        }
+        done += size % 260;
+        values.push_back(static_cast<std::int32_t>(std::min<std::uint64_t>(100, 50 + 50 * done / total)));
+    }
+    return values;
+}
+
+TEST(ExtractFiles, StepsOf260BytesThenTheRemainderThroughA64KiBBuffer) {
     const struct {
-        std::size_t size;
+        std::uint32_t size;
         std::vector<std::size_t> writes;
-        std::vector<std::int32_t> progress;
+        std::vector<std::int32_t> progress;  // when short enough to spell out
     } cases[] = {
-        {0, {0}, {}},  // a lone empty entry: nothing for the destination, see the T = 0 test
-        {260, {260, 0}, {100, 100}},
-        {261, {260, 1}, {99, 100}},
-        {520, {260, 260, 0}, {75, 100, 100}},
+        {260, {260}, {100, 100}},
+        {261, {261}, {99, 100}},
+        {520, {520}, {75, 100, 100}},
         {1, {1}, {100}},
-        {1000, {260, 260, 260, 220}, {63, 76, 89, 100}},
+        {1000, {1000}, {63, 76, 89, 100}},
+        {251 * 260 + 259, {251 * 260 + 259}, {}},  // the largest copy in one write
+        {252 * 260, {251 * 260, 260}, {}},
+        {252 * 260 + 1, {251 * 260, 261}, {}},
+        {600 * 260 + 7, {251 * 260, 251 * 260, 98 * 260 + 7}, {}},
     };
     for (const auto& c : cases) {
-        if (c.size == 0) continue;
         Rig rig;
         std::string data(c.size, 'x');
-        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
         EXPECT_EQ(Extract(rig, Package({Entry("f", 0, data)})), 1);
         const fakes::FakeFileRecord& file = rig.files.files[kDest + u"f"];
         EXPECT_EQ(file.writeSizes, c.writes) << c.size;
+        for (std::size_t w : file.writeSizes) EXPECT_LE(w, kCopyBufferSize);
         EXPECT_EQ(file.data, Bytes(data));
-        EXPECT_EQ(rig.ui.progress, c.progress) << c.size;
+        EXPECT_EQ(rig.ui.progress, BlockByBlockProgress({c.size})) << c.size;
+        if (!c.progress.empty()) {
+            EXPECT_EQ(rig.ui.progress, c.progress) << c.size;
+        }
     }
 }
 
@@ -107,11 +135,183 @@ TEST(ExtractFiles, EmptyEntryGivesAnEmptyFileWithItsLogLineAndTime) {
     EXPECT_EQ(Extract(rig, Package({Entry("data", 0, Repeat('d', 100)), Entry("empty", 0, "")})), 1);
     const fakes::FakeFileRecord& empty = rig.files.files[kDest + u"empty"];
     EXPECT_TRUE(empty.data.empty());
-    EXPECT_EQ(empty.writeSizes, std::vector<std::size_t>{0});
+    EXPECT_EQ(empty.creates, 1);
     ASSERT_TRUE(empty.times.has_value());
     EXPECT_EQ(rig.ui.log, u"\nCreate \"data\"...\nCreate \"empty\"...");
     // One value for the data entry's remainder, one unchanged value for the empty entry.
     EXPECT_EQ(rig.ui.progress, (std::vector<std::int32_t>{100, 100}));
+}
+
+// What the extraction does, as seen from outside, in order: log lines, files created, values given
+// to the bar, files closed and given their times, programs run, messages.
+struct Trace {
+    std::vector<std::string> events;
+    std::vector<std::uint64_t> writtenAtProgress;  // bytes handed to the files when a value was given
+};
+
+std::string Narrow(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
+
+class TracingUi : public InstallUi {
+public:
+    TracingUi(Trace& trace, const fakes::FakeFileSystem& files) : m_trace(trace), m_files(files) {}
+    void ShowError(const std::u16string& text) override { m_trace.events.push_back("error " + Narrow(text)); }
+    void SetProgress(std::int32_t percent) override {
+        m_trace.events.push_back("progress " + std::to_string(percent));
+        m_trace.writtenAtProgress.push_back(m_files.bytesWritten);
+    }
+    void AppendLog(const std::u16string& text) override { m_trace.events.push_back("log " + Narrow(text)); }
+
+private:
+    Trace& m_trace;
+    const fakes::FakeFileSystem& m_files;
+};
+
+class TracingFiles : public TargetFileSystem {
+public:
+    TracingFiles(Trace& trace, fakes::FakeFileSystem& files) : m_trace(trace), m_files(files) {}
+    std::unique_ptr<TargetFile> Create(const std::u16string& path) override {
+        m_trace.events.push_back("create " + Narrow(path));
+        std::unique_ptr<TargetFile> file = m_files.Create(path);
+        if (!file) return nullptr;
+        return std::make_unique<File>(m_trace, std::move(file), Narrow(path));
+    }
+    bool SetFileTimes(const std::u16string& path, const FileTimes& times) override {
+        m_trace.events.push_back("times " + Narrow(path) + " " + std::to_string(times.creation) + " " +
+                                 std::to_string(times.lastWrite));
+        return m_files.SetFileTimes(path, times);
+    }
+
+private:
+    class File : public TargetFile {
+    public:
+        File(Trace& trace, std::unique_ptr<TargetFile> file, std::string path)
+            : m_trace(trace), m_file(std::move(file)), m_path(std::move(path)) {}
+        WriteStatus Write(const std::uint8_t* data, std::size_t count) override {
+            return m_file->Write(data, count);
+        }
+        WriteStatus Close() override {
+            m_trace.events.push_back("close " + m_path);
+            return m_file->Close();
+        }
+
+    private:
+        Trace& m_trace;
+        std::unique_ptr<TargetFile> m_file;
+        std::string m_path;
+    };
+
+    Trace& m_trace;
+    fakes::FakeFileSystem& m_files;
+};
+
+class TracingShell : public Shell {
+public:
+    explicit TracingShell(Trace& trace) : m_trace(trace) {}
+    void RunAndWait(const std::u16string& program, const std::u16string& parameters,
+                    const std::u16string& folder) override {
+        m_trace.events.push_back("run " + Narrow(program) + " " + Narrow(parameters) + " " + Narrow(folder));
+    }
+
+private:
+    Trace& m_trace;
+};
+
+// The extraction written down the plain way, from the entries the package was built of: one
+// block of 260 bytes at a time, a value after each block and after the remainder.
+Trace ReferenceExtraction(const std::vector<pack::ImageEntry>& entries, std::int32_t kind,
+                          std::int64_t utcSeconds) {
+    auto where = [kind](std::uint8_t target) {
+        if (target == 0 || (target == 3 && kind == 5)) return 'd';
+        if (target >= 1 && target <= 5 && target == kind) return 's';
+        return 'n';
+    };
+    std::uint64_t total = 0;
+    for (const pack::ImageEntry& e : entries) {
+        if (where(e.target) == 'd') total += e.data.size();
+    }
+    Trace trace;
+    if (total == 0) return trace;
+    std::uint64_t done = 0;
+    const std::string times = " " + std::to_string(utcSeconds) + " " + std::to_string(utcSeconds);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const pack::ImageEntry& e = entries[i];
+        const char to = where(e.target);
+        if (to != 'n') {
+            std::string name(e.name.begin(), e.name.end());
+            if (to == 's' && name.rfind('%') != std::string::npos) name = name.substr(name.rfind('%') + 2);
+            const std::string path = (to == 's' ? "C:\\sys\\" : "C:\\dest\\") + name;
+            trace.events.push_back("log \nCreate \"" + name + "\"...");
+            trace.events.push_back("create " + path);
+            const std::size_t size = e.data.size();
+            for (std::size_t b = 0; b <= size / 260; ++b) {
+                done += b < size / 260 ? 260 : size % 260;
+                trace.events.push_back("progress " +
+                                       std::to_string(std::min<std::uint64_t>(100, 50 + 50 * done / total)));
+                trace.writtenAtProgress.push_back(done);
+            }
+            trace.events.push_back("close " + path);
+            trace.events.push_back("times " + path + times);
+        }
+        if (i + 1 == entries.size() && kind == 5) {
+            trace.events.push_back("run C:\\dest\\QuentaroDriver32setup.exe Quentaro.inf C:\\dest");
+        }
+    }
+    return trace;
+}
+
+TEST(ExtractFiles, RandomPackagesAgainstACopyBlockByBlock) {
+    std::mt19937 random(19991231);
+    const std::uint32_t sizes[] = {0,     1,     259,   260,   261,   519,   520,
+                                   65259, 65260, 65261, 65519, 65520, 65779, 65780};
+    const std::int64_t utc = UtcSecondsOfCivil(LocalTime{2008, 4, 1, 12, 0, 0});
+    for (int round = 0; round < 80; ++round) {
+        const std::int32_t kind = static_cast<std::int32_t>(random() % 7) - 1;
+        std::vector<pack::ImageEntry> entries;
+        const std::size_t count = 1 + random() % 12;
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto target = static_cast<std::uint8_t>(random() % 7);
+            const std::string prefix = target != 0 && random() % 2 == 0 ? "ab%x" : "";
+            std::uint32_t size = sizes[random() % std::size(sizes)];
+            if (random() % 4 == 0) size = static_cast<std::uint32_t>(random() % 200000);
+            std::string data(size, '\0');
+            for (char& c : data) c = static_cast<char>(random());
+            entries.push_back(Entry(prefix + "f" + std::to_string(i), target, data));
+        }
+        const std::vector<std::uint8_t> image = Package(entries);
+
+        Trace trace;
+        fakes::FakePackageStore store;
+        store.bytes = image;
+        fakes::FakeFileSystem files;
+        TracingUi ui(trace, files);
+        TracingFiles tracingFiles(trace, files);
+        fakes::ByteDecoder names;
+        fakes::FakeClock clock;
+        TracingShell shell(trace);
+        const InstallEngine engine{store, ui,   tracingFiles, names,     clock,
+                                   shell, kind, u"C:\\dest",  u"C:\\sys"};
+        const Trace reference = ReferenceExtraction(entries, kind, utc);
+        EXPECT_EQ(ExtractFiles(engine), reference.events.empty() ? 0 : 1) << round;
+        EXPECT_FALSE(store.isOpen);
+        ASSERT_EQ(trace.events, reference.events) << round;
+        // The bar never runs ahead of the bytes handed to the files, nor more than a buffer behind.
+        for (std::size_t i = 0; i < trace.writtenAtProgress.size(); ++i) {
+            EXPECT_GE(trace.writtenAtProgress[i], reference.writtenAtProgress[i]) << round << " " << i;
+            EXPECT_LT(trace.writtenAtProgress[i], reference.writtenAtProgress[i] + kCopyBufferSize);
+        }
+        for (const auto& [path, file] : files.files) {
+            const std::string name = Narrow(path.substr(path.rfind(u'\\') + 1));
+            const auto entry = std::find_if(entries.begin(), entries.end(), [&](const pack::ImageEntry& e) {
+                const std::string stored(e.name.begin(), e.name.end());
+                return stored == name || stored == "ab%x" + name;
+            });
+            ASSERT_NE(entry, entries.end()) << name;
+            EXPECT_EQ(file.data, entry->data) << name;
+            EXPECT_FALSE(file.open);
+        }
+    }
 }
 
 TEST(ExtractFiles, BytesForTheSystemFolderNeverPushTheBarAbove100) {
@@ -260,6 +460,12 @@ TEST(ExtractFiles, FaultsWhileWritingStopWithTheirMessage) {
         {"disk full", [](Rig& r, const std::u16string&) { r.files.capacity = 300 + 400; }, kMsgDiskFull},
         {"times", [](Rig& r, const std::u16string&) { r.files.failTimes = true; }, kMsgFileWriteFailed},
         {"close", [](Rig& r, const std::u16string&) { r.files.failClose = true; }, kMsgFileWriteFailed},
+        {"disk full at close",
+         [](Rig& r, const std::u16string&) {
+             r.files.failClose = true;
+             r.files.closeFailure = WriteStatus::kDiskFull;
+         },
+         kMsgDiskFull},
     };
     for (const Case& c : cases) {
         Rig rig(5);

@@ -48,11 +48,14 @@ public:
     bool zeroTail = false;
     // A read that covers this offset fails with an input/output error.
     std::optional<std::uint64_t> ioErrorAt;
+    // A read gives at most this many bytes (ReadFile may return fewer than asked).
+    std::optional<std::size_t> maxRead;
 
     int opens = 0;
     bool isOpen = false;
     std::u16string openedName;
     std::vector<std::size_t> readSizes;  // the count asked for by every read
+    std::uint64_t delivered = 0;         // bytes given by all reads so far
 
     std::unique_ptr<PackageFile> Open(const std::u16string& name) override {
         ++opens;
@@ -81,10 +84,12 @@ inline ReadResult FakePackageFile::Read(std::uint8_t* buffer, std::size_t count)
         return result;
     }
     const std::uint64_t end = m_store.zeroTail ? Size() : m_store.bytes.size();
-    while (result.count < count && m_position < end) {
+    const std::size_t most = m_store.maxRead && *m_store.maxRead < count ? *m_store.maxRead : count;
+    while (result.count < most && m_position < end) {
         buffer[result.count++] = m_position < m_store.bytes.size() ? m_store.bytes[m_position] : 0;
         ++m_position;
     }
+    m_store.delivered += result.count;
     return result;
 }
 
@@ -96,6 +101,7 @@ public:
     std::vector<std::u16string> errors;
     std::vector<bool> packageOpenAtError;  // whether the package was open when each box was shown
     std::vector<std::int32_t> progress;
+    std::vector<std::uint64_t> progressAt;  // the package bytes read when each value was given
     std::u16string log;
     bool recordProgress = true;
     std::int32_t maxProgress = -1;
@@ -106,7 +112,10 @@ public:
         packageOpenAtError.push_back(m_store != nullptr && m_store->isOpen);
     }
     void SetProgress(std::int32_t percent) override {
-        if (recordProgress) progress.push_back(percent);
+        if (recordProgress) {
+            progress.push_back(percent);
+            progressAt.push_back(m_store != nullptr ? m_store->delivered : 0);
+        }
         if (percent > maxProgress) maxProgress = percent;
         lastProgress = percent;
     }
@@ -148,6 +157,7 @@ public:
     std::optional<std::uint64_t> capacity;  // bytes that fit on the disk, over all files
     std::optional<std::u16string> failWritesTo;
     bool failClose = false;
+    WriteStatus closeFailure = WriteStatus::kFailed;  // what a failing close reports
     bool failTimes = false;
     bool keepData = true;  // false: count bytes without keeping them
     std::uint64_t bytesWritten = 0;
@@ -188,7 +198,7 @@ inline WriteStatus FakeTargetFile::Write(const std::uint8_t* data, std::size_t c
 
 inline WriteStatus FakeTargetFile::Close() {
     m_fs.files[m_path].open = false;
-    return m_fs.failClose ? WriteStatus::kFailed : WriteStatus::kOk;
+    return m_fs.failClose ? m_fs.closeFailure : WriteStatus::kOk;
 }
 
 // Every byte is the character of the same value (code page 1252 for ASCII names, roughly).
