@@ -86,6 +86,7 @@ void CPercentProgressCtrl::OnPaint() {
     const double fraction = quentaro::ProgressFraction(m_nPos.load(), m_nLower, m_nUpper);
 
     win::PaintScope paint(hwnd);
+    if (::IsRectEmpty(&paint.Info().rcPaint)) return;  // nothing to repaint
     CBufferedDC buffer(paint.Dc());
     HDC dc = buffer.Get();
     if (!dc) return;

@@ -1,5 +1,192 @@
 #include "pages/copy_file_prop_page.h"
 
-#include "res/resource.h"
+#include <richedit.h>
 
-CCopyFilePropPage::CCopyFilePropPage() : win::PropertyPage(IDD_COPYFILE) {}
+#include "app/setup_app.h"
+#include "core/checks.h"
+#include "core/extract.h"
+#include "core/folders.h"
+#include "core/shortcuts.h"
+#include "engine/install_job.h"
+#include "engine/win/win_ports.h"
+#include "res/resource.h"
+#include "wizard/setup_prop_sheet.h"
+
+namespace {
+
+constexpr UINT_PTR kStartTimer = 1;
+constexpr UINT kStartDelayMs = 20;
+
+}  // namespace
+
+CCopyFilePropPage::CCopyFilePropPage()
+    : win::PropertyPage(IDD_COPYFILE),
+      m_look(150, 100, {IDC_SUBTITLE}, page_look::PageLook::Others::kTemplateFont) {}
+
+CCopyFilePropPage::~CCopyFilePropPage() = default;
+
+void CCopyFilePropPage::DoDataExchange(win::DataExchange& dx) {
+    dx.Bind(IDC_RICHEDIT, m_ctrlLog);
+    dx.Text(IDC_RICHEDIT, InstallLog);
+    dx.Bind(IDC_PROGRESS, m_ctrlProgress);
+}
+
+BOOL CCopyFilePropPage::OnInitDialog() {
+    win::PropertyPage::OnInitDialog();
+    m_look.AttachTexts(Hwnd());
+
+    // The three values the engine works on, copied once from the destination page.
+    const CDestPropPage& dest = static_cast<CSetupPropSheet*>(Sheet())->m_destPage;
+    m_nPlatformKind = dest.PlatformKind();
+    std::u16string folder = quentaro::ToU16(dest.DestinationFolder());
+    quentaro::TrimLeadingWhiteSpace(folder);
+    m_strDestFolder = quentaro::ToWide(folder);
+    m_strSystemFolder = dest.SystemFolder();
+
+    m_ctrlLog.SetEventMask(ENM_PROTECTED);
+    ::SetTimer(Hwnd(), kStartTimer, kStartDelayMs, nullptr);
+    return TRUE;
+}
+
+BOOL CCopyFilePropPage::OnSetActive() {
+    // Posted: the disabled Finish button takes Next's place once the page change is done.
+    ::PostMessageW(SheetHwnd(), PSM_SETWIZBUTTONS, 0, PSWIZB_DISABLEDFINISH);
+    page_look::SetButtonCaption(*this, ID_WIZFINISH, page_look::kNextArrowAfter);
+    page_look::ShowButton(*this, IDCANCEL, SW_HIDE);
+    page_look::ShowButton(*this, ID_WIZBACK, SW_HIDE);
+    return win::PropertyPage::OnSetActive();
+}
+
+BOOL CCopyFilePropPage::OnWizardFinish() {
+    return IsJobCompleted() ? TRUE : FALSE;
+}
+
+BOOL CCopyFilePropPage::OnQueryCancel() {
+    return IsJobCompleted() ? TRUE : FALSE;
+}
+
+LRESULT CCopyFilePropPage::OnWizardBack() {
+    return -1;
+}
+
+LRESULT CCopyFilePropPage::OnWizardNext() {
+    return -1;
+}
+
+BOOL CCopyFilePropPage::OnKillActive() {
+    if (!IsJobCompleted()) return FALSE;
+    return win::PropertyPage::OnKillActive();
+}
+
+bool CCopyFilePropPage::OnTimer(UINT_PTR id) {
+    if (id != kStartTimer) return false;
+    ::KillTimer(Hwnd(), id);
+    if (m_bJobStarted) return true;
+    m_bJobStarted = true;
+    HANDLE thread = ::CreateThread(nullptr, 0, &InstallThreadProc, nullptr, 0, nullptr);
+    if (!thread) {
+        // Without its job the page could never be left: say so and end the setup.
+        ShowError(quentaro::ToU16(kMsgInstallNotStarted));
+        CSetupApp::EndSetup(kExitFailed);
+        return true;
+    }
+    ::CloseHandle(thread);
+    return true;
+}
+
+HBRUSH CCopyFilePropPage::OnCtlColor(HDC dc, HWND control, UINT type) {
+    HBRUSH brush = DefaultCtlColor(dc, control, type);
+    m_look.SelectFont(dc, control);
+    return brush;
+}
+
+bool CCopyFilePropPage::OnNotify(const NMHDR& header, LRESULT& result) {
+    if (header.idFrom == IDC_RICHEDIT && header.code == EN_PROTECTED) {
+        result = OnProtectedText();
+        return true;
+    }
+    return win::PropertyPage::OnNotify(header, result);
+}
+
+// ---- Log operations ----------------------------------------------------------
+
+void CCopyFilePropPage::FormatLogText() {
+    m_ctrlLog.SetSel(0, -1);
+    CHARFORMATW format{};
+    m_ctrlLog.GetSelectionCharFormat(format);
+    format.dwMask = CFM_SIZE;
+    format.yHeight = kLogHeightTwips;
+    m_ctrlLog.SetSelectionCharFormat(format);
+}
+
+void CCopyFilePropPage::RefreshLogView() {
+    m_ctrlLog.SetText(InstallLog);
+    FormatLogText();
+    m_ctrlLog.SetSel(-1, -1);
+}
+
+// ---- The engine's view of the page --------------------------------------------
+
+void CCopyFilePropPage::ShowError(const std::u16string& text) {
+    ::MessageBoxW(Hwnd(), quentaro::ToWide(text).c_str(), kInstallCaption, MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CCopyFilePropPage::SetProgress(std::int32_t percent) {
+    // The check value calls this for every byte: only changes reach the bar.
+    if (percent == m_nLastProgress) return;
+    m_nLastProgress = percent;
+    m_ctrlProgress.SetPos(percent);
+}
+
+void CCopyFilePropPage::AppendLog(const std::u16string& text) {
+    InstallLog += quentaro::ToWide(text);
+    RefreshLogView();
+}
+
+// ---- Engine operations ---------------------------------------------------------
+
+namespace {
+
+// The engine over one set of the system's ports, for one operation.
+struct EngineRun {
+    quentaro::WinEnginePorts ports;
+    quentaro::InstallEngine engine;
+
+    EngineRun(quentaro::InstallUi& ui, std::int32_t platformKind, const std::wstring& destination,
+              const std::wstring& system)
+        : engine(ports.MakeEngine(ui, platformKind, quentaro::ToU16(destination), quentaro::ToU16(system))) {
+        engine.packageName = quentaro::ToU16(GetSetupApp()->m_pszDataFile);
+    }
+};
+
+}  // namespace
+
+int CCopyFilePropPage::CheckSignature() {
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    return quentaro::CheckSignature(run.engine);
+}
+
+int CCopyFilePropPage::CheckVersion() {
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    return quentaro::CheckVersion(run.engine);
+}
+
+int CCopyFilePropPage::CheckCrc() {
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    return quentaro::CheckCrc(run.engine);
+}
+
+std::uint64_t CCopyFilePropPage::GetInstallSize() {
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    return quentaro::GetInstallSize(run.engine);
+}
+
+int CCopyFilePropPage::ExtractFiles() {
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    return quentaro::ExtractFiles(run.engine);
+}
+
+int CCopyFilePropPage::CreateShortcuts() {
+    quentaro::WinShortcutPort port;
+    return quentaro::CreateShortcuts(quentaro::ToU16(m_strDestFolder), port);
+}

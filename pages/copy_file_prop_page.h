@@ -1,9 +1,98 @@
-// CCopyFilePropPage: the install page (template 111).
+// CCopyFilePropPage: the install page (template 111). It shows the install job's progress bar and
+// log, holds the state the installation engine works on, and offers the engine's operations.
 #pragma once
 
-#include "app/win/property_sheet.h"
+#include <windows.h>
 
-class CCopyFilePropPage : public win::PropertyPage {
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/win/property_sheet.h"
+#include "app/win/rich_edit.h"
+#include "controls/percent_progress_ctrl.h"
+#include "core/ports.h"
+#include "wizard/page_look.h"
+
+class InstallJob;
+
+// The page is also the engine's view of the install page (quentaro::InstallUi): message boxes
+// owned by the page, the progress bar and the log.
+//
+// Threads: the page's handlers run on the user-interface thread. Once the page's dialog is
+// initialised, the install job (InstallThreadProc) is the only writer of InstallLog, the log view,
+// the progress bar and controls 1018 and 1019; every control update is a message sent to the
+// control, so it runs on the user-interface thread. Until the job has completed, the page refuses
+// every way of ending the wizard or leaving the page (Finish, Cancel, Escape, close, Back), so the
+// job never meets a destroyed page. A failed job ends the setup through CSetupApp::EndSetup.
+class CCopyFilePropPage : public win::PropertyPage, public quentaro::InstallUi {
 public:
     CCopyFilePropPage();
+    ~CCopyFilePropPage() override;
+
+    // The log view's character height: 9.5 points.
+    static constexpr LONG kLogHeightTwips = 190;
+
+    // Log operations, used by the install job and the extraction (job thread).
+    // FormatLogText: the whole text at 190 twips (9.5 points); the selection is left on all of it.
+    void FormatLogText();
+    // The view's text becomes InstallLog, formatted, with the caret at the end.
+    void RefreshLogView();
+
+    // Engine operations on the page's state (job thread). 1 = passed/done, 0 = failed after the
+    // operation's own message (ExtractFiles: or nothing to install, without a message).
+    int CheckSignature();
+    int CheckVersion();
+    int CheckCrc();
+    std::uint64_t GetInstallSize();
+    int ExtractFiles();
+    // 1 when "QUENTARO.exe" was found in the destination folder (whether or not the links were
+    // written), 0 when COM or the link object failed or the application is missing; no message.
+    int CreateShortcuts();
+
+    // Whether the install job has completed (Finish enabled). Any thread.
+    bool IsJobCompleted() const noexcept { return m_bJobCompleted.load(); }
+
+    // quentaro::InstallUi (job thread).
+    void ShowError(const std::u16string& text) override;
+    void SetProgress(std::int32_t percent) override;
+    void AppendLog(const std::u16string& text) override;
+
+protected:
+    void DoDataExchange(win::DataExchange& dx) override;
+    BOOL OnInitDialog() override;
+    BOOL OnSetActive() override;
+    // Refused until the job has completed (Wine delivers Finish even while the button is disabled).
+    BOOL OnWizardFinish() override;
+    // Cancel, Escape and closing the sheet: refused until the job has completed; afterwards the
+    // framework's default (allowed, without asking).
+    BOOL OnQueryCancel() override;
+    // The page is the last one and there is no way back from it.
+    LRESULT OnWizardBack() override;
+    LRESULT OnWizardNext() override;
+    // The page is not left while the job runs (and its log is not read back meanwhile).
+    BOOL OnKillActive() override;
+    bool OnTimer(UINT_PTR id) override;
+    HBRUSH OnCtlColor(HDC dc, HWND control, UINT type) override;
+    bool OnNotify(const NMHDR& header, LRESULT& result) override;
+
+private:
+    friend class InstallJob;  // the install job (engine/install_job.cpp)
+
+    // EN_PROTECTED from the log view: 1 refuses every change of protected text.
+    LRESULT OnProtectedText() const noexcept { return 1; }
+    // Called by the job at its very end, before Finish is enabled.
+    void MarkJobCompleted() noexcept { m_bJobCompleted = true; }
+
+    win::RichEdit m_ctrlLog;
+    std::wstring InstallLog;
+    page_look::PageLook m_look;  // title font (1018) and body font (1019)
+    CPercentProgressCtrl m_ctrlProgress;
+    std::int32_t m_nPlatformKind = 0;
+    std::wstring m_strDestFolder;
+    std::wstring m_strSystemFolder;
+
+    std::atomic<bool> m_bJobCompleted{false};
+    bool m_bJobStarted = false;                // UI thread
+    std::int32_t m_nLastProgress = INT32_MIN;  // job thread: the last value given to the bar
 };
