@@ -1068,11 +1068,19 @@ std::string CmdSysColors(const Args&) {
                   .Int("button_face", GetSysColor(COLOR_BTNFACE)));
 }
 
-// redraw <window> <id>: invalidates the whole control with erasing (RedrawWindow RDW_INVALIDATE |
-// RDW_ERASE), so that its own thread repaints all of it.
+// redraw <window> <id> [<left> <top> <right> <bottom>]: invalidates the whole control, or that
+// rectangle of its client area, with erasing (RedrawWindow RDW_INVALIDATE | RDW_ERASE), so that its
+// own thread repaints that part of it.
 std::string CmdRedraw(const Args& a) {
     HWND c = FindControl(a.Hwnd(1), a.Str(2));
-    if (!RedrawWindow(c, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE)) FailWin32("RedrawWindow");
+    RECT r = {};
+    const RECT* part = nullptr;
+    if (a.Count() > 6) {
+        r = {static_cast<LONG>(a.Int(3)), static_cast<LONG>(a.Int(4)), static_cast<LONG>(a.Int(5)),
+             static_cast<LONG>(a.Int(6))};
+        part = &r;
+    }
+    if (!RedrawWindow(c, part, nullptr, RDW_INVALIDATE | RDW_ERASE)) FailWin32("RedrawWindow");
     return Ok();
 }
 
