@@ -298,6 +298,15 @@ class InstallCase(BenchCase):
         self.assertEqual(box.send(bench.MSGBOX_ICON_ID, STM_GETICON) != 0, icon, f"icon of {text!r}")
         self.assertEqual(box.info["owner_pid"], p.pid)
 
+    def dismiss(self, box, timeout=10):
+        """OK on a message box; returns once the box is gone (the click is posted)."""
+        box.click(bench.IDOK)
+        deadline = time.monotonic() + timeout
+        while box.exists():
+            if time.monotonic() > deadline:
+                self.fail("the message box stayed")
+            time.sleep(0.02)
+
     def finish(self, p, sheet):
         """Presses the enabled Finish button: the completion message without an icon, then exit 0."""
         self.assertCompletedState(self.page_state(sheet))

@@ -49,10 +49,16 @@ class ProgressBar(InstallCase):
         self.assertIsNotNone(box)
         self.assertBox(p, box, message)
         self.assertRunningState(self.page_state(sheet))
-        self.bench.driver.call("move", box.hwnd, 0, 0)
-        time.sleep(0.3)
-        self.assertFalse(self.overlaps(box, sheet.control(iw.IDC_PROGRESS)["rect"]))
+        self.move_away(box)
+        self.assertFalse(self.overlaps(box, sheet.refresh()["rect"]))
         return p, sheet, box
+
+    def move_away(self, box):
+        """Moves the box to the desktop's bottom-right corner, away from the wizard."""
+        r = box.refresh()["rect"]
+        width, height = bench.DESKTOP_SIZE
+        self.bench.driver.call("move", box.hwnd, width - (r["right"] - r["left"]), height - (r["bottom"] - r["top"]))
+        time.sleep(0.3)
 
     @staticmethod
     def overlaps(box, rect):
@@ -99,8 +105,7 @@ class ProgressBar(InstallCase):
         self.bench.driver.call("move", box.hwnd, left, bar["top"] - 20)
         time.sleep(0.3)
         self.assertTrue(self.overlaps(box, bar))
-        self.bench.driver.call("move", box.hwnd, 0, 0)
-        time.sleep(0.3)
+        self.move_away(box)
         full = self.picture(sheet)
         self.shot("bar50")
         # Only a part around the boundary, not at the bar's top-left corner, is repainted: its
@@ -130,7 +135,19 @@ class ProgressBar(InstallCase):
         at_100 = self.picture(sheet)
         self.shot("bar100")
         self.assertBar(at_100, at_100.width)
-        box.click(bench.IDOK)
+        # A window text of its own is drawn instead of the percentage, and read back as the
+        # window's text; an empty one brings the percentage back.
+        sheet.set_text(iw.IDC_PROGRESS, "ABC")
+        time.sleep(0.3)
+        own = self.picture(sheet)
+        self.assertNotEqual(own.pixels.data, at_100.pixels.data)
+        self.assertBar(own, own.width)
+        self.assertEqual(sheet.text(iw.IDC_PROGRESS), "ABC")
+        sheet.set_text(iw.IDC_PROGRESS, "")
+        time.sleep(0.3)
+        self.assertEqual(self.picture(sheet).pixels.data, at_100.pixels.data)
+        self.assertEqual(sheet.text(iw.IDC_PROGRESS), "")
+        self.dismiss(box)
         self.assertIsNone(self.wait_for_job(p, sheet))
         lines = self.log_lines(sheet)
         self.assertEqual(lines[-2:], [iw.LOG_SHORTCUT, iw.LOG_DONE_NO_SHORTCUT])
