@@ -139,8 +139,26 @@ void CCopyFilePropPage::SetProgress(std::int32_t percent) {
 }
 
 void CCopyFilePropPage::AppendLog(const std::u16string& text) {
-    InstallLog += quentaro::ToWide(text);
-    RefreshLogView();
+    const std::wstring added = quentaro::ToWide(text);
+    InstallLog += added;
+    AppendToLogView(added);
+}
+
+void CCopyFilePropPage::AppendToLogView(const std::wstring& added) {
+    // The view shows InstallLog up to the append (every change of it is followed by a refresh), so
+    // putting the added text at the end at 9.5 points leaves the view as RefreshLogView would: the
+    // same text, all of it at 9.5 points, the caret at the end. Setting the whole text again would
+    // make each line cost as much as the whole log. The caret goes to the end (the user may have
+    // clicked elsewhere), the format of the empty selection there becomes the one the inserted text
+    // takes, and EM_REPLACESEL inserts it and leaves the caret after it. EM_REPLACESEL edits a
+    // read-only control, and nothing in the log is protected before the job's last step.
+    m_ctrlLog.SetSel(-1, -1);
+    CHARFORMATW format{};
+    format.cbSize = sizeof(format);
+    format.dwMask = CFM_SIZE;
+    format.yHeight = kLogHeightTwips;
+    m_ctrlLog.SetSelectionCharFormat(format);
+    ::SendMessageW(m_ctrlLog.Hwnd(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
 }
 
 // ---- Engine operations ---------------------------------------------------------

@@ -38,6 +38,9 @@ public:
     void FormatLogText();
     // The view's text becomes InstallLog, formatted, with the caret at the end.
     void RefreshLogView();
+    // The same view after `added` has been appended to InstallLog, at the cost of the added text
+    // alone: it is appended to the view at 9.5 points. Needs a view that shows InstallLog as it was.
+    void AppendToLogView(const std::wstring& added);
 
     // Engine operations on the page's state (job thread). 1 = passed/done, 0 = failed after the
     // operation's own message (ExtractFiles: or nothing to install, without a message).
@@ -53,7 +56,7 @@ public:
     // Whether the install job has completed (Finish enabled). Any thread.
     bool IsJobCompleted() const noexcept { return m_bJobCompleted.load(); }
 
-    // quentaro::InstallUi (job thread).
+    // quentaro::InstallUi (job thread). AppendLog appends to InstallLog and to the view.
     void ShowError(const std::u16string& text) override;
     void SetProgress(std::int32_t percent) override;
     void AppendLog(const std::u16string& text) override;
