@@ -51,9 +51,19 @@ int CPercentProgressCtrl::SetPos(int position) noexcept {
     return old;
 }
 
+UINT PaintCountQuery() noexcept {
+    static const UINT message = ::RegisterWindowMessageW(L"QUENTARO.PaintCount");
+    return message;
+}
+
 bool CPercentProgressCtrl::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    if (msg != 0 && msg == PaintCountQuery()) {
+        result = static_cast<LRESULT>(m_nPaints);
+        return true;
+    }
     switch (msg) {
     case WM_PAINT:
+        ++m_nPaints;
         OnPaint();
         result = 0;
         return true;
