@@ -1,0 +1,63 @@
+"""The install page's log view in the middle of an extraction: what it shows after the lines of many
+files, held still by the message of a file that cannot be created.
+
+After every line the view holds exactly the log text, all of it at 9.5 points (190 twips), with the
+caret, and no selection, at the end, and the end in view.
+"""
+
+import struct
+import unittest
+
+import bench
+import install_wizard as iw
+from install_wizard import InstallCase, entry, pattern
+
+EM_EXGETSEL, EM_GETLINECOUNT, EM_POSFROMCHAR = 0x0434, 0x00BA, 0x00D6
+FILES = 60
+
+
+class LogView(InstallCase):
+    PREFIX = "win64"
+
+    def held_view(self):
+        """Runs a package whose file after FILES others cannot be created (a folder of its name is in
+        the destination); returns (process, sheet, box) with the message up."""
+        destination = "C:\\QUENTARO log"
+        (self.bench.prefix.host_path(destination) / "blocked.txt").mkdir(parents=True)
+        entries = [entry(f"file{i:03d}.txt", 0, pattern(100 + i, i)) for i in range(FILES)]
+        self.write_package(entries + [entry("blocked.txt", 0, b"x"), entry("QUENTARO.exe", 0, b"MZ")])
+        p, sheet = self.run_to_install_page(destination)
+        box = self.wait_for_job(p, sheet)
+        self.assertIsNotNone(box)
+        self.assertBox(p, box, iw.MSG_NOT_FOUND)
+        return p, sheet, box
+
+    def test_after_many_lines(self):
+        p, sheet, box = self.held_view()
+        expected = [iw.LOG_FIRST] + [f'Create "file{i:03d}.txt"...' for i in range(FILES)] + ['Create "blocked.txt"...']
+        self.assertEqual(self.log_lines(sheet), expected)
+
+        # The caret at the end: the rich edit counts each paragraph mark as one character.
+        length = len("\n".join(expected))
+        _, buf = sheet.send_buffer(iw.IDC_LOG, EM_EXGETSEL, 0, "buf", bytes(8))
+        self.assertEqual(struct.unpack("<ii", buf), (length, length))
+        # The end in view: the caret's line lies inside the control's client area, and the view is
+        # scrolled (the lines do not fit).
+        _, buf = sheet.send_buffer(iw.IDC_LOG, EM_POSFROMCHAR, "buf", length, bytes(8), where="remote")
+        x, y = struct.unpack("<ii", buf)
+        rect = sheet.control(iw.IDC_LOG)["rect"]
+        self.assertTrue(0 <= y < rect["bottom"] - rect["top"], (x, y, rect))
+        self.assertGreater(sheet.first_visible_line(iw.IDC_LOG), 0)
+        self.assertEqual(sheet.send(iw.IDC_LOG, EM_GETLINECOUNT), len(expected))
+
+        # Every character at 9.5 points, nothing protected yet.
+        mask, effects, height = self.log_format(sheet)
+        self.assertTrue(mask & iw.CFM_SIZE, f"one size over the whole text (mask {mask:#x})")
+        self.assertEqual(height, iw.LOG_HEIGHT_TWIPS)
+        self.assertFalse(effects & iw.CFE_PROTECTED)
+        box.click(bench.IDOK)
+        self.assertEqual(p.wait_exit(), iw.EXIT_FAILED)
+
+
+if __name__ == "__main__":
+    unittest.main()
