@@ -118,7 +118,9 @@ public:
 
 class NoShell : public Shell {
 public:
-    void RunAndWait(const std::u16string&, const std::u16string&, const std::u16string&) override {}
+    bool RunAndWait(const std::u16string&, const std::u16string&, const std::u16string&) override {
+        return true;
+    }
 };
 
 pack::ImageEntry Entry(const std::string& name, std::uint8_t target, std::vector<std::uint8_t> data) {

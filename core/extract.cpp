@@ -217,9 +217,12 @@ int ExtractFiles(const InstallEngine& engine) {
                 return fail(kMsgFileWriteFailed);
             }
         }
-        if (i == header.entryCount - 1 && engine.platformKind == kDriverPlatformKind) {
-            engine.shell.RunAndWait(engine.destinationFolder + u"\\" + kDriverInstallerName,
-                                    kDriverInstallerParameters, engine.destinationFolder);
+        // An installer that cannot be started leaves the driver uninstalled: the setup could not be
+        // done, and says so instead of completing.
+        if (i == header.entryCount - 1 && engine.platformKind == kDriverPlatformKind &&
+            !engine.shell.RunAndWait(engine.destinationFolder + u"\\" + kDriverInstallerName,
+                                     kDriverInstallerParameters, engine.destinationFolder)) {
+            return fail(kMsgDriverInstallerFailed);
         }
     }
     return 1;

@@ -13,6 +13,9 @@ inline constexpr char16_t kMsgDataFileReadFailed[] =
 inline constexpr char16_t kMsgFileWriteFailed[] = u"ﾌｧｲﾙの書き込みに失敗しました。ｾｯﾄｱｯﾌﾟを終了します。";
 // The drive of a target file is full.
 inline constexpr char16_t kMsgDiskFull[] = u"ﾃﾞｨｽｸの空き容量が不足しています。ｾｯﾄｱｯﾌﾟを終了します。";
+// The driver installer that the package delivered could not be started.
+inline constexpr char16_t kMsgDriverInstallerFailed[] =
+    u"ﾄﾞﾗｲﾊﾞｰのｲﾝｽﾄｰﾙﾌﾟﾛｸﾞﾗﾑを起動出来ません。ｾｯﾄｱｯﾌﾟを終了します。";
 
 }  // namespace quentaro
 

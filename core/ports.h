@@ -119,9 +119,11 @@ class Shell {
 public:
     virtual ~Shell() = default;
     // Starts `program` through the shell (ShellExecuteExW: default verb, no owner window, parameters
-    // `parameters`, working folder `folder`, SW_SHOW, SEE_MASK_NOCLOSEPROCESS) and waits without a
-    // time limit for its process to end. When the program cannot be started it returns at once.
-    virtual void RunAndWait(const std::u16string& program, const std::u16string& parameters,
+    // `parameters`, working folder `folder`, SW_SHOW, SEE_MASK_NOCLOSEPROCESS, no error box of the
+    // shell's own) and waits without a time limit for its process to end. Returns false at once
+    // when the program cannot be started; true once it has ended (or when the shell handed the
+    // file to a program that was already running, so that there is no process to wait for).
+    virtual bool RunAndWait(const std::u16string& program, const std::u16string& parameters,
                             const std::u16string& folder) = 0;
 };
 

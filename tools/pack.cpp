@@ -106,7 +106,9 @@ public:
 
 class NoShell : public Shell {
 public:
-    void RunAndWait(const std::u16string&, const std::u16string&, const std::u16string&) override {}
+    bool RunAndWait(const std::u16string&, const std::u16string&, const std::u16string&) override {
+        return true;
+    }
 };
 
 std::string LineError(int line, const std::string& text) {

@@ -78,25 +78,27 @@ bool WinLocalClock::LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds)
     return true;
 }
 
-void WinShell::RunAndWait(const std::u16string& program, const std::u16string& parameters,
+bool WinShell::RunAndWait(const std::u16string& program, const std::u16string& parameters,
                           const std::u16string& folder) {
     const std::wstring file = ToWide(program);
     const std::wstring arguments = ToWide(parameters);
     const std::wstring directory = ToWide(folder);
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No box of the shell's own for a program that cannot be started: the setup reports it.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.hwnd = nullptr;
     info.lpVerb = nullptr;
     info.lpFile = file.c_str();
     info.lpParameters = arguments.c_str();
     info.lpDirectory = directory.c_str();
     info.nShow = SW_SHOW;
-    // ShellExecuteExW: FALSE when the program cannot be started. Then, as with a document that
-    // opens in a running program, there is no process handle and nothing to wait for.
-    ::ShellExecuteExW(&info);
+    // ShellExecuteExW: FALSE when the program cannot be started. A start that hands the file to a
+    // program that is already running succeeds without a process handle: nothing to wait for.
+    if (!::ShellExecuteExW(&info)) return false;
     win::UniqueHandle process(info.hProcess);
     if (process) ::WaitForSingleObject(process.Get(), INFINITE);
+    return true;
 }
 
 VersionReport QueryVersionReport() {

@@ -69,11 +69,11 @@ public:
     bool LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) override;
 };
 
-// ShellExecuteExW(SEE_MASK_NOCLOSEPROCESS, default verb, no owner, SW_SHOW), then
-// WaitForSingleObject(INFINITE) on the process and CloseHandle.
+// ShellExecuteExW(SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI, default verb, no owner, SW_SHOW),
+// then WaitForSingleObject(INFINITE) on the process and CloseHandle.
 class WinShell : public Shell {
 public:
-    void RunAndWait(const std::u16string& program, const std::u16string& parameters,
+    bool RunAndWait(const std::u16string& program, const std::u16string& parameters,
                     const std::u16string& folder) override;
 };
 

@@ -30,6 +30,7 @@ MSG_DISK_FULL = "ﾃﾞｨｽｸの空き容量が不足しています。ｾｯ
 LINK_NAME = "NRQ QUENTARO.LNK"
 LINK_DESCRIPTION = "QUENTARO for LW-R7100/R710R"
 CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS = 25, 23
+MSG_DRIVER_INSTALLER = "ﾄﾞﾗｲﾊﾞｰのｲﾝｽﾄｰﾙﾌﾟﾛｸﾞﾗﾑを起動出来ません。ｾｯﾄｱｯﾌﾟを終了します。"
 ENGINE_STEPS = ["CheckSignature", "CheckVersion", "CheckCrc", "ExtractFiles", "CreateShortcuts"]
 
 
@@ -235,23 +236,17 @@ class EngineOnWindows7(EngineCase):
             self.assertEqual((link["arguments"], link["icon"], link["hotkey"]), ("", "", 0))
             self.assertEqual(link_show_command(folder / LINK_NAME), 5)
 
-    def test_missing_driver_installer_goes_unnoticed(self):
-        # Started through the shell: the shell reports the missing program in its own box; once
-        # that is closed there is no process to wait for and the installation completes.
+    def test_missing_driver_installer_ends_the_extraction_with_a_message(self):
+        # The shell shows no box of its own; the extraction reports that the installer cannot be
+        # started and fails, after the files are written. No link is made.
         source, dest, dest_win = self.setup_folders()
         build_package(source / "QUENTARO.cab", [entry("QUENTARO.exe", 0, b"MZ")])
-        output = self.bench.work_folder("output") / "probe.json"
-        p = self.bench.start(PROBE_EXE, source,
-                             f"--out {self.bench.prefix.win_path(output)} install QUENTARO.cab real {dest_win} real")
-        box = p.wait_msgbox()
-        self.assertTrue((dest / "QUENTARO.exe").is_file())
-        self.assertIsNone(p.exit_code())
-        box.click(bench.IDOK)
-        self.assertEqual(p.wait_exit(), 0)
-        run = ProbeRun(0, [json.loads(line) for line in output.read_text(encoding="ascii").splitlines()])
-        self.assertCompleteRun(run)
-        link = self.read_link(self.shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY) / LINK_NAME)
-        self.assertEqual(link["target"], dest_win + "\\QUENTARO.exe")
+        run = self.install(source, dest_win)
+        self.assertEqual(run.results(), [(step, 1) for step in ENGINE_STEPS[:3]] + [("ExtractFiles", 0)])
+        self.assertEqual(run.errors(), [MSG_DRIVER_INSTALLER])
+        self.assertEqual(run.code, 1)
+        self.assertEqual((dest / "QUENTARO.exe").read_bytes(), b"MZ")
+        self.assertEqual(list(self.shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY).glob("NRQ*")), [])
 
     def test_link_to_another_program_gives_numbered_link(self):
         source, dest, dest_win = self.setup_folders()

@@ -209,9 +209,10 @@ private:
 class TracingShell : public Shell {
 public:
     explicit TracingShell(Trace& trace) : m_trace(trace) {}
-    void RunAndWait(const std::u16string& program, const std::u16string& parameters,
+    bool RunAndWait(const std::u16string& program, const std::u16string& parameters,
                     const std::u16string& folder) override {
         m_trace.events.push_back("run " + Narrow(program) + " " + Narrow(parameters) + " " + Narrow(folder));
+        return true;
     }
 
 private:
@@ -409,6 +410,19 @@ TEST(ExtractFiles, DriverInstallerRunsOnceAfterTheLastEntryOnKind5Only) {
             EXPECT_TRUE(rig.shell.calls[0].packageOpen);  // the package stays open while it runs
         }
     }
+}
+
+TEST(ExtractFiles, ADriverInstallerThatCannotBeStartedEndsTheSetupWithItsMessage) {
+    // The files are written and stay; the setup says that the driver was not installed, after the
+    // package has been closed.
+    Rig rig(5);
+    rig.shell.starts = false;
+    EXPECT_EQ(Extract(rig, Package({Entry("QUENTARO.exe", 0, "x"), Entry("Quentaro.inf", 0, "y")})), 0);
+    ASSERT_EQ(rig.shell.calls.size(), 1u);
+    EXPECT_EQ(rig.ui.errors, std::vector<std::u16string>{kMsgDriverInstallerFailed});
+    EXPECT_EQ(rig.files.createOrder,
+              (std::vector<std::u16string>{kDest + u"QUENTARO.exe", kDest + u"Quentaro.inf"}));
+    EXPECT_EQ(rig.files.files[kDest + u"QUENTARO.exe"].data, Bytes("x"));
 }
 
 TEST(ExtractFiles, NothingForTheDestinationFolderFailsSilently) {

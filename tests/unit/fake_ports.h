@@ -255,9 +255,11 @@ public:
     };
     explicit FakeShell(const FakePackageStore* store = nullptr) : m_store(store) {}
     std::vector<Call> calls;
-    void RunAndWait(const std::u16string& program, const std::u16string& parameters,
+    bool starts = true;  // whether the program can be started
+    bool RunAndWait(const std::u16string& program, const std::u16string& parameters,
                     const std::u16string& folder) override {
         calls.push_back({program, parameters, folder, m_store != nullptr && m_store->isOpen});
+        return starts;
     }
 
 private:
