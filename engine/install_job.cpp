@@ -39,7 +39,7 @@ bool InstallJob::Run(CCopyFilePropPage& page) {
         return false;
 
     page.InstallLog += kLogCreateShortcut;
-    page.RefreshLogView();
+    page.AppendToLogView(kLogCreateShortcut);
 
     const wchar_t* closing = kLogInstalled;
     if (!page.CreateShortcuts()) {
@@ -48,7 +48,9 @@ bool InstallJob::Run(CCopyFilePropPage& page) {
     }
 
     // The closing line goes into the view only; InstallLog keeps ending with "Create shortcut...".
-    page.m_ctrlLog.SetText(page.InstallLog + closing);
+    // The view shows InstallLog already: the line is appended rather than the whole text set again,
+    // which costs as much as the whole log on a package of many files. Then all of it is protected.
+    page.AppendToLogView(closing);
     page.m_ctrlLog.SetSel(0, -1);
     CHARFORMATW format{};
     page.m_ctrlLog.GetSelectionCharFormat(format);
