@@ -3,6 +3,7 @@
 #   ./build.sh demo   install what is missing, build, and run the wizard on a demo package
 #   ./build.sh test   install what is missing, build, and run the whole test suite
 #   ./build.sh build  install what is missing and build both configurations
+#   ./build.sh bench  build, then run the benchmarks (docs/PERFORMANCE.md)
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -19,5 +20,11 @@ case "${1:-build}" in
 build) ;;
 test) ctest --test-dir build/native --output-on-failure -j "${QUENTARO_TEST_JOBS:-2}" ;;
 demo) bash scripts/demo.sh ;;
-*) echo "usage: $0 [build|test|demo]" >&2; exit 2 ;;
+bench)
+    # Timings need a build without the sanitizers.
+    cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DQUENTARO_SANITIZE=OFF >/dev/null
+    cmake --build build/bench -j "$jobs" --target core_bench quentaro-crc
+    build/bench/bench/core_bench
+    python3 bench/e2e_bench.py ;;
+*) echo "usage: $0 [build|test|demo|bench]" >&2; exit 2 ;;
 esac
