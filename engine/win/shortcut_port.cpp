@@ -113,8 +113,11 @@ bool WinShortcutPort::EntryExists(std::u16string_view path) {
 
 std::u16string WinShortcutPort::GetShellFolderPath(std::int32_t csidl) {
     LPITEMIDLIST idList = nullptr;
-    // SHGetSpecialFolderLocation: a negative HRESULT when the folder has no location here.
-    if (FAILED(::SHGetSpecialFolderLocation(nullptr, csidl, &idList)) || idList == nullptr) return {};
+    // SHGetSpecialFolderLocation: a negative HRESULT when the folder has no location here. A shell
+    // folder that has been removed is made again (CSIDL_FLAG_CREATE), so that its link can be saved.
+    if (FAILED(::SHGetSpecialFolderLocation(nullptr, csidl | CSIDL_FLAG_CREATE, &idList)) ||
+        idList == nullptr)
+        return {};
     wchar_t path[MAX_PATH] = {};
     // SHGetPathFromIDListW: FALSE for an item that is not a file-system folder.
     const BOOL resolved = ::SHGetPathFromIDListW(idList, path);
