@@ -332,7 +332,10 @@ class ReliabilityCase(iw.InstallCase):
     def areas(self, destination):
         drive_c = self.bench.prefix.drive_c
         rel = lambda p: os.path.relpath(p, drive_c)  # noqa: E731
-        return {"destination": rel(self.bench.prefix.host_path(destination)), "system folder": rel(self.system_folder),
+        # A destination on another drive than C: lies outside this listing.
+        on_c = destination[:2].upper() == "C:"
+        return {"destination": rel(self.bench.prefix.host_path(destination)) if on_c else None,
+                "system folder": rel(self.system_folder),
                 "desktop": rel(self.link_folders()[0]), "programs": rel(self.link_folders()[1]),
                 "source": rel(self.source)}
 
@@ -362,7 +365,10 @@ class ReliabilityCase(iw.InstallCase):
                 result["message"] = box.message()
                 self.assertBox(p, box, result["message"])
                 box.click(bench.IDOK)
-                result["code"] = p.wait_exit(30)
+                try:
+                    result["code"] = p.wait_exit(30)
+                except bench.BenchError:
+                    self.fail(f"the setup did not end after {result['message']!r}: {p.windows(deep=True)}")
                 break
             code = p.exit_code()
             if code is not None:
