@@ -37,8 +37,9 @@ std::uint64_t GetInstallSize(const InstallEngine& engine);
 
 // Writes the selected entries. Returns 1 when the pass completed. Returns 0 after showing a message
 // when the package cannot be opened or read, breaks the limits of its format (checked for the whole
-// table before the first file is written), or a file cannot be created, written, closed or given its
-// times; returns 0 without a message when nothing goes to the destination folder.
+// table before the first file is written), a file cannot be created, written, closed or given its
+// times, or the driver installer cannot be started; returns 0 without a message when nothing goes to
+// the destination folder.
 int ExtractFiles(const InstallEngine& engine);
 
 }  // namespace quentaro
