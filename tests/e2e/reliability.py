@@ -252,7 +252,13 @@ class Recorder:
     def __init__(self, name, title, order):
         self.path = RECORD_DIR / f"{name}.json"
         self.title, self.order = title, order
+        # Rows of cases that this run does not repeat (a single scenario run alone) are kept.
         self.rows = {}
+        try:
+            for row in json.loads(self.path.read_text(encoding="utf-8"))["rows"]:
+                self.rows[row["case"]] = row
+        except (OSError, ValueError, KeyError):
+            pass
 
     def add(self, case, tried, did, disk, passed=True):
         self.rows[case] = {"case": case, "tried": tried, "did": did, "disk": disk, "passed": passed}
