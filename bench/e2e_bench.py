@@ -266,8 +266,8 @@ def main():
                     f"probes over {PROBE_LIMIT_MS} ms (s after the start, ms): {r.slow}")
             install_s = statistics.median(r.seconds for r in installs)
             base_s = statistics.median(c + k for c, k in zip(copies, crcs))
-            lines.append(f"{args.large_mib} MiB package, median of {args.runs}: cp {statistics.median(copies):.3f} s "
-                         f"+ CRC {statistics.median(crcs):.3f} s = baseline {base_s:.3f} s; "
+            lines.append(f"{args.large_mib} MiB package, median of {args.runs}: cp {statistics.median(copies):.3f} s, "
+                         f"CRC {statistics.median(crcs):.3f} s, baseline (median of cp + CRC) {base_s:.3f} s; "
                          f"install {install_s:.3f} s = {args.large_mib * MIB / install_s / 1e6:.0f} MB/s")
             lines.append(ratio_line("install vs cp + CRC", install_s, base_s, 1.5))
             paints = max(r.paints for r in installs) if installs[0].paints is not None else None
