@@ -1,72 +1,25 @@
-// CLicensePropPage: the licence agreement page (template 108). The agreement is shown in a
-// read-only rich edit control (1023) with a protected default character format; the numbered
-// clauses get a hanging indent; the caret follows what the user reads. Next ("はい(&Y)")
-// accepts, Cancel ("いいえ(&N)") leads to the cancel confirmation.
+// CLicensePropPage: the licence agreement page (template 108). The agreement is shown in the
+// shared read-only protected text control; the numbered clauses get a hanging indent.
 #pragma once
-
-#include <windows.h>
-#include <richedit.h>
 
 #include <string>
 #include <vector>
 
-#include "app/win/property_sheet.h"
-#include "app/win/rich_edit.h"
-#include "wizard/page_look.h"
+#include "pages/agreement_prop_page.h"
 
-// The text control behaviour that the licence and copyright pages share.
-namespace agreement_text {
-
-// ECO_WANTRETURN | ECO_READONLY | ECO_AUTOWORDSELECTION, while the control is not focused.
-inline constexpr DWORD kReadingOptions = 0x1801;
-// The same with ECO_AUTOVSCROLL, while the control has the focus.
-inline constexpr DWORD kFocusOptions = 0x1841;
-
-// The default character format: the narrow record (60 bytes), size, face and protection in the
-// mask, all text protected, 10 points, FF_MODERN | VARIABLE_PITCH, face "ＭＳ Ｐゴシック" as its
-// code page 932 bytes (independent of the ANSI code page of the program).
-CHARFORMATA TextFormat() noexcept;
-
-// EM_SETOPTIONS with ECOOP_SET (the set replaces every option).
-void SetOptions(const win::RichEdit& control, DWORD options) noexcept;
-
-// EN_SETFOCUS: counts the focus; the first focus since the page became active (count 0) puts
-// the caret at 0, a later one at the start of the top visible line (the view stays). The
-// selection is empty either way; the focus options are set.
-void OnSetFocus(const win::RichEdit& control, int& focusCount) noexcept;
-
-}  // namespace agreement_text
-
-class CLicensePropPage : public win::PropertyPage {
+class CLicensePropPage : public CAgreementPropPage {
 public:
     CLicensePropPage();
 
 protected:
-    void DoDataExchange(win::DataExchange& dx) override;
-    // Default character format, text, indents, reading options, event mask ENM_PROTECTED; TRUE.
-    BOOL OnInitDialog() override;
-    // Shows Back "<戻る(&B)", captions Next "はい(&Y)" and Cancel "いいえ(&N)", resets the focus
-    // counter to -1; TRUE.
-    BOOL OnSetActive() override;
-    // The cancel confirmation: TRUE = cancel, FALSE = stay.
-    BOOL OnQueryCancel() override;
-    bool OnCommand(WORD id, WORD code, HWND control) override;
-    bool OnNotify(const NMHDR& header, LRESULT& result) override;
-    HBRUSH OnCtlColor(HDC dc, HWND control, UINT type) override;
+    // The two parts of the agreement joined; kept as the only entry of m_astrText.
+    void InitText() override;
+    void FormatText() override { IndentParagraphs(); }
 
 private:
-    void InitText();
     // Gives every paragraph that a carriage return ends a hanging indent of 200 twips, except
     // those ended by the 3rd and the 12th carriage return (the preamble and the body of article 2).
     void IndentParagraphs();
-    void OnSetFocusText();
-    void OnKillFocusText();
-    // EN_PROTECTED: *result = 1, the control refuses the change to the protected text.
-    void OnProtectedText(const NMHDR* header, LRESULT* result);
 
-    win::RichEdit m_richEdit;
-    std::wstring m_strText;
     std::vector<std::wstring> m_astrText;
-    int m_nFocusCount = -1;
-    page_look::PageLook m_look;
 };
