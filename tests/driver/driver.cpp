@@ -39,15 +39,6 @@ std::wstring Widen(const std::string& s) {
     return w;
 }
 
-std::string Narrow(const std::wstring& w) {
-    if (w.empty()) return std::string();
-    int n =
-        WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-    return s;
-}
-
 std::string Quote(const std::string& s) {
     std::string out = "\"";
     for (unsigned char c : s) {
@@ -80,11 +71,32 @@ std::string Quote(const std::string& s) {
     return out + "\"";
 }
 
+// A JSON string of UTF-16 text, in ASCII only: every unit from 0x80 up and every control
+// character as \uXXXX. The bench reads the units back as they are, so a text that is not valid
+// UTF-16 (an unpaired surrogate in a window text, for instance) still makes a valid reply.
+std::string QuoteW(const std::wstring& w) {
+    std::string out = "\"";
+    for (wchar_t unit : w) {
+        const auto u = static_cast<uint16_t>(unit);
+        if (u == '"' || u == '\\') {
+            out += '\\';
+            out += static_cast<char>(u);
+        } else if (u >= 0x20 && u < 0x80) {
+            out += static_cast<char>(u);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        }
+    }
+    return out + "\"";
+}
+
 // A JSON object built member by member.
 class Obj {
 public:
     Obj& Str(const char* key, const std::string& v) { return Raw(key, Quote(v)); }
-    Obj& WStr(const char* key, const std::wstring& v) { return Raw(key, Quote(Narrow(v))); }
+    Obj& WStr(const char* key, const std::wstring& v) { return Raw(key, QuoteW(v)); }
     Obj& Int(const char* key, int64_t v) { return Raw(key, std::to_string(v)); }
     Obj& Bool(const char* key, bool v) { return Raw(key, v ? "true" : "false"); }
     Obj& Raw(const char* key, const std::string& json) {
@@ -1029,10 +1041,10 @@ void DumpKey(HKEY key, const std::wstring& path, std::vector<std::string>& out) 
         nameLen = 16384;
         DWORD size = dataLen;
         if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) break;
-        values.push_back(Quote(Narrow(path) + "\t" + Narrow(name) + "\t" + std::to_string(type) + "\t" +
-                               HexBytes(data.data(), size)));
+        values.push_back(QuoteW(path + L"\t" + name + L"\t" + std::to_wstring(type) + L"\t" +
+                                Widen(HexBytes(data.data(), size))));
     }
-    if (values.empty()) out.push_back(Quote(Narrow(path)));
+    if (values.empty()) out.push_back(QuoteW(path));
     out.insert(out.end(), values.begin(), values.end());
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];

@@ -74,6 +74,7 @@ PSBTN_BACK, PSBTN_NEXT, PSBTN_FINISH, PSBTN_CANCEL = 0, 1, 2, 5
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 MSGBOX_TEXT_ID = 0xFFFF
 MSGBOX_ICON_ID = 1088
+STM_GETICON = 0x0171
 
 # Rich edit messages and flags.
 EM_GETFIRSTVISIBLELINE, EM_LINEINDEX, EM_LINESCROLL, EM_GETSEL = 0x00CE, 0x00BB, 0x00B6, 0x00B0
@@ -93,6 +94,17 @@ class BenchError(AssertionError):
 
 def log(msg):
     print(f"[bench {time.strftime('%H:%M:%S')}] {msg}", file=sys.stderr, flush=True)
+
+
+def utf16z(data):
+    """The text of a zero-terminated UTF-16LE field (such as a structure's face name): the units
+    before the first zero unit, decoded strictly. What follows the terminator is not part of the
+    value, and a control may leave anything there (Wine's rich edit leaves stack bytes)."""
+    for i in range(0, len(data) - 1, 2):
+        if data[i] == 0 and data[i + 1] == 0:
+            data = data[:i]
+            break
+    return bytes(data[:len(data) // 2 * 2]).decode("utf-16-le")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -491,7 +503,10 @@ class Driver:
                 raise DriverError(f"driver exited (code {self.proc.poll()}) during {fields[0]}")
             self._buf += chunk
         reply, self._buf = self._buf.split(b"\n", 1)
-        result = json.loads(reply.decode("utf-8"))
+        try:
+            result = json.loads(reply.decode("utf-8"))
+        except ValueError as e:  # UnicodeDecodeError included; the driver writes ASCII JSON
+            raise DriverError(f"unreadable answer to {fields[0]} ({e}): {reply[:300]!r}")
         if check and not result.get("ok"):
             raise DriverError(f"{' '.join(str(f) for f in fields)[:300]}: {result.get('error')}")
         return result
@@ -543,6 +558,14 @@ class Window:
                 return
             if time.monotonic() > deadline:
                 raise BenchError(f"window {self.hwnd} still there after {timeout} s")
+            time.sleep(0.03)
+
+    def wait_destroyed(self, timeout=10):
+        """Waits until the window no longer exists (a posted click ends a dialog a little later)."""
+        deadline = time.monotonic() + timeout
+        while self.exists():
+            if time.monotonic() > deadline:
+                raise BenchError(f"window {self.hwnd} still exists after {timeout} s")
             time.sleep(0.03)
 
     def answer(self, button):
@@ -601,7 +624,7 @@ class Window:
         data = struct.pack("<II", 116, 0) + bytes(108)
         _, buf = self.send_buffer(cid, EM_GETCHARFORMAT, which, "buf", data)
         mask, effects, height = struct.unpack_from("<IIi", buf, 4)
-        face = buf[26:90].decode("utf-16-le").split("\0", 1)[0]
+        face = utf16z(buf[26:90])
         return {"mask": mask, "effects": effects, "height": height, "charset": buf[24], "face": face,
                 "protected": bool(effects & CFE_PROTECTED)}
 
@@ -656,8 +679,12 @@ class Window:
         return self.text(MSGBOX_TEXT_ID)
 
     def has_icon(self):
+        """Whether the box shows an icon: its icon static is visible and holds an icon
+        (STM_GETICON). A box without an icon keeps the static, visible and empty."""
         r = self.driver.call("control", self.hwnd, MSGBOX_ICON_ID, check=False)
-        return bool(r.get("ok")) and r.get("visible", False)
+        if not (r.get("ok") and r.get("visible")):
+            return False
+        return self.send(MSGBOX_ICON_ID, STM_GETICON) != 0
 
 
 class Pixels:

@@ -48,7 +48,7 @@ STANDIN_EXE = bench.WIN32_DIR / "engine" / "win" / "QuentaroDriver32setup.exe"
 STANDIN_RECORD = "QuentaroDriver32setup.record"
 
 # Messages and values sent to the setup's windows.
-EM_SETSEL, EM_GETCHARFORMAT, STM_GETICON = 0x00B1, 0x043A, 0x0171
+EM_SETSEL, EM_GETCHARFORMAT = 0x00B1, 0x043A
 WM_CLOSE, WM_SYSCOMMAND, SC_CLOSE, WM_NOTIFY, WM_CHAR = 0x0010, 0x0112, 0xF060, 0x004E, 0x0102
 EM_GETEVENTMASK, ENM_PROTECTED, EN_PROTECTED = 0x043B, 0x00200000, 0x0704
 SCF_SELECTION = 1
@@ -295,7 +295,7 @@ class InstallCase(BenchCase):
         owned by a window of the setup."""
         self.assertEqual(box.caption(), CAPTION)
         self.assertEqual(box.message(), text)
-        self.assertEqual(box.send(bench.MSGBOX_ICON_ID, STM_GETICON) != 0, icon, f"icon of {text!r}")
+        self.assertEqual(box.has_icon(), icon, f"icon of {text!r}")
         self.assertEqual(box.info["owner_pid"], p.pid)
 
     def dismiss(self, box, timeout=10):

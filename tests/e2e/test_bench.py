@@ -56,18 +56,21 @@ class DriverWithStandIn(BenchCase):
         self.standin = bench.helper_exe("quentaro-standin.exe")
 
     def test_message_box_text_caption_icon_and_exit_code(self):
-        folder = self.bench.work_folder("msgbox")
-        p = self.bench.start(self.standin, folder, "msgbox 42")
-        box = p.wait_msgbox()
-        self.assertEqual(box.kind, "msgbox")
-        self.assertEqual(box.caption(), "スタンドイン ｾｯﾄｱｯﾌﾟ")
-        self.assertEqual(box.message(), "ﾃﾞｰﾀﾌｧｲﾙ\nテスト本文")
-        self.assertTrue(box.has_icon())
-        self.assertTrue(box.probe())
-        self.assertIsNone(p.exit_code())
-        self.shot("msgbox")
-        box.click(bench.IDOK)
-        self.assertEqual(p.wait_exit(), 42)
+        # (stand-in command, exit code, whether the box shows an icon)
+        for command, code, icon in (("msgbox", 42, True), ("plain", 43, False)):
+            with self.subTest(command=command):
+                folder = self.bench.work_folder(command)
+                p = self.bench.start(self.standin, folder, f"{command} {code}")
+                box = p.wait_msgbox()
+                self.assertEqual(box.kind, "msgbox")
+                self.assertEqual(box.caption(), "スタンドイン ｾｯﾄｱｯﾌﾟ")
+                self.assertEqual(box.message(), "ﾃﾞｰﾀﾌｧｲﾙ\nテスト本文")
+                self.assertEqual(box.has_icon(), icon)
+                self.assertTrue(box.probe())
+                self.assertIsNone(p.exit_code())
+                self.shot(command)
+                box.click(bench.IDOK)
+                self.assertEqual(p.wait_exit(), code)
 
     def test_yes_and_no_buttons(self):
         for button in (bench.IDYES, bench.IDNO):

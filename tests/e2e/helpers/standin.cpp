@@ -2,6 +2,7 @@
 // exit codes) without being one, so that the driver and the bench can be checked on their own.
 //
 //   standin msgbox <exit code>   message box with icon; exits with the given code after OK
+//   standin plain <exit code>    the same box without an icon (MB_OK only)
 //   standin yesno                Yes/No box; exits with the button's id (6 or 7)
 //   standin loadbare             LoadLibraryW("RICHED20.dll") by its bare name; exit 1 if loaded
 //   standin richedit             a window with a rich edit control (id 1023) of known text and
@@ -73,6 +74,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR cmd, int) {
     if (std::wcsncmp(cmd, L"msgbox", 6) == 0) {
         MessageBoxW(nullptr, L"ﾃﾞｰﾀﾌｧｲﾙ\nテスト本文", L"スタンドイン ｾｯﾄｱｯﾌﾟ", MB_ICONEXCLAMATION);
         return std::wcstol(cmd + 6, nullptr, 10);
+    }
+    if (std::wcsncmp(cmd, L"plain", 5) == 0) {
+        MessageBoxW(nullptr, L"ﾃﾞｰﾀﾌｧｲﾙ\nテスト本文", L"スタンドイン ｾｯﾄｱｯﾌﾟ", MB_OK);
+        return std::wcstol(cmd + 5, nullptr, 10);
     }
     if (std::wcscmp(cmd, L"yesno") == 0)
         return MessageBoxW(nullptr, L"続けますか?", L"スタンドイン", MB_YESNO | MB_ICONEXCLAMATION);
