@@ -101,6 +101,8 @@ class WizardCase(BenchCase):
         self.assertFalse(sheet.control(bench.ID_FINISH)["visible"], f"page {index}: no Finish")
 
     def assertNoMessageBox(self, p, seconds=1.5):
+        """No message box comes up within the time (a box just answered must be gone already:
+        answer it with Window.answer, which waits for that)."""
         box = p.try_wait_window("msgbox", seconds)
         self.assertIsNone(box, f"unexpected message box {box and box.info}")
 
@@ -145,13 +147,13 @@ class Cancelling(WizardCase):
                 self.go_to(sheet, index)
                 sheet.click(bench.ID_CANCEL)
                 box = self.assertCancelConfirmation(p, sheet)
-                box.click(bench.IDNO)
+                box.answer(bench.IDNO)
                 self.assertNoMessageBox(p)
                 self.assertEqual(sheet.page_index(), index)
                 self.assertButtons(sheet, index)
 
                 sheet.click(bench.ID_CANCEL)
-                self.assertCancelConfirmation(p, sheet).click(bench.IDYES)
+                self.assertCancelConfirmation(p, sheet).answer(bench.IDYES)
                 self.assertNoMessageBox(p)
                 self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
                 self.assertNothingInstalled()
@@ -172,12 +174,12 @@ class Cancelling(WizardCase):
                 for name, close in ways:
                     close(sheet)
                     box = self.assertCancelConfirmation(p, sheet)
-                    box.click(bench.IDNO)
+                    box.answer(bench.IDNO)
                     self.assertNoMessageBox(p)
                     self.assertEqual(sheet.page_index(), index, name)
                     self.assertButtons(sheet, index)
                 sheet.keys("Alt+F4")
-                self.assertCancelConfirmation(p, sheet).click(bench.IDYES)
+                self.assertCancelConfirmation(p, sheet).answer(bench.IDYES)
                 self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
                 self.assertNothingInstalled()
 
@@ -194,7 +196,7 @@ class TextControls(WizardCase):
         cf = struct.pack("<II", 116, 0xFFFFFFFF) + bytes(108)  # CHARFORMAT2W
         mask, buf = sheet.send_buffer(TEXT_CONTROL, EM_GETCHARFORMAT, scope, "buf", cf, where="remote")
         effects, height = struct.unpack_from("<Ii", buf, 8)
-        face = buf[26:90].decode("utf-16-le").split("\0")[0]
+        face = bench.utf16z(buf[26:90])
         return mask, effects, height, face
 
     def hanging_indent(self, sheet, position):
@@ -213,6 +215,18 @@ class TextControls(WizardCase):
         first = sheet.send(TEXT_CONTROL, EM_GETFIRSTVISIBLELINE)
         self.assertGreater(first, 0, "the text scrolled")
         return first
+
+    def press_tab(self, sheet, timeout=10):
+        """Tab, and waits until the focus has left the control that had it: a keystroke is taken
+        from the input queue later, and a second Tab pressed before the first has moved the focus
+        would land in the text control (whose Tab selects its whole text again)."""
+        before = self.bench.driver.call("gui-focus", sheet.hwnd)["focus"]
+        sheet.keys("Tab")
+        deadline = time.monotonic() + timeout
+        while self.bench.driver.call("gui-focus", sheet.hwnd)["focus"] == before:
+            if time.monotonic() > deadline:
+                self.fail(f"Tab did not move the focus within {timeout} s")
+            time.sleep(0.02)
 
     def test_text_cannot_be_changed(self):
         p, sheet = self.start_wizard()
@@ -325,7 +339,7 @@ class TextControls(WizardCase):
                 # control still ends with an empty selection at the top visible line.
                 sheet.focus(bench.ID_NEXT)
                 for _ in range(4):
-                    sheet.keys("Tab")
+                    self.press_tab(sheet)
                     if self.focused_id(sheet) == TEXT_CONTROL:
                         break
                 self.assertEqual(self.focused_id(sheet), TEXT_CONTROL)
