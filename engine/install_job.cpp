@@ -19,6 +19,25 @@ CCopyFilePropPage* FindInstallPage() noexcept {
     return sheet ? &sheet->m_copyFilePage : nullptr;
 }
 
+// Applies `format` to the whole text of the log view. The text of a package of many files is long,
+// and one EM_SETCHARFORMAT over all of it keeps the user-interface thread busy for as long as it
+// takes; in ranges of kProtectRange characters the thread answers other messages (painting, the
+// user) between two of them. The last range runs to the end (-1), as a selection of all would.
+void ProtectWholeLog(const win::RichEdit& log, CHARFORMATW& format) noexcept {
+    constexpr LONG kProtectRange = 16384;
+    GETTEXTLENGTHEX query{GTL_DEFAULT, 1200};
+    const LRESULT length =
+        ::SendMessageW(log.Hwnd(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0);
+    LONG start = 0;
+    while (length - start > kProtectRange) {
+        log.SetSel(start, start + kProtectRange);
+        log.SetSelectionCharFormat(format);
+        start += kProtectRange;
+    }
+    log.SetSel(start, -1);
+    log.SetSelectionCharFormat(format);
+}
+
 }  // namespace
 
 // The job's steps on the page (a friend of the page).
@@ -57,7 +76,7 @@ bool InstallJob::Run(CCopyFilePropPage& page) {
     format.dwMask = CFM_SIZE | CFM_PROTECTED;
     format.dwEffects = CFE_PROTECTED;
     format.yHeight = CCopyFilePropPage::kLogHeightTwips;
-    page.m_ctrlLog.SetSelectionCharFormat(format);
+    ProtectWholeLog(page.m_ctrlLog, format);
     page.m_ctrlLog.SetSel(-1, -1);
 
     page.SetItemText(IDC_TITLE, kCompletedTitle);

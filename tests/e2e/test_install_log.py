@@ -58,6 +58,31 @@ class LogView(InstallCase):
         box.click(bench.IDOK)
         self.assertEqual(p.wait_exit(), iw.EXIT_FAILED)
 
+    def test_a_long_log_is_protected_to_its_end(self):
+        # About 20,000 characters of log: the closing format is applied over the text in several
+        # ranges, and must still reach every character, the last line included.
+        count = 800
+        destination = "C:\\QUENTARO long log"
+        entries = [entry(f"long-log-file-{i:04d}.txt", 0, b"x") for i in range(count)]
+        self.write_package(entries + [entry("QUENTARO.exe", 0, b"MZ")])
+        p, sheet = self.run_to_install_page(destination)
+        self.assertIsNone(self.wait_for_job(p, sheet, timeout=300))
+        lines = self.log_lines(sheet)
+        self.assertGreater(len("\n".join(lines)), 16384 * 1.2)
+        self.assertEqual(lines[-2:], [iw.LOG_SHORTCUT, iw.LOG_DONE])
+        self.assertLogFormatted(sheet, protected=True)
+        # The last character alone: protected and at 9.5 points like the first.
+        length = len("\n".join(lines))
+        for start in (0, length - 1):
+            sheet.send(iw.IDC_LOG, iw.EM_SETSEL, start, start + 1)
+            cf = struct.pack("<II", 116, 0) + bytes(108)
+            mask, buf = sheet.send_buffer(iw.IDC_LOG, iw.EM_GETCHARFORMAT, iw.SCF_SELECTION, "buf", cf)
+            _, _, effects, height = struct.unpack_from("<IIIi", buf, 0)
+            self.assertTrue(effects & iw.CFE_PROTECTED, f"character {start} protected")
+            self.assertEqual(height, iw.LOG_HEIGHT_TWIPS)
+        sheet.send(iw.IDC_LOG, iw.EM_SETSEL, -1, -1)
+        self.finish(p, sheet)
+
 
 if __name__ == "__main__":
     unittest.main()
