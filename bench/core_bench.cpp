@@ -182,7 +182,7 @@ void BM_Crc16Register(benchmark::State& state) {
 }
 BENCHMARK(BM_Crc16Register)->Arg(64)->Unit(benchmark::kMillisecond);
 
-// The check as the program does it: 64 KiB reads, a value at every change.
+// The check as the program does it: reads of kCrcBlockSize bytes, a value at every change.
 void BM_CheckCrc(benchmark::State& state) {
     Ports ports(LargePackage(static_cast<std::size_t>(state.range(0)) * kMiB));
     const InstallEngine engine = ports.Engine();

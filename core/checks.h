@@ -13,7 +13,7 @@ namespace quentaro {
 
 // The package is read in blocks of up to this size for the check value: few enough reads that the
 // check runs at the speed of the disk.
-inline constexpr std::size_t kCrcBlockSize = 64 * 1024;
+inline constexpr std::size_t kCrcBlockSize = 1024 * 1024;
 
 // Bytes 0..3 are "KJ47".
 int CheckSignature(const InstallEngine& engine);

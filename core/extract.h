@@ -15,7 +15,7 @@ namespace quentaro {
 inline constexpr std::uint32_t kCopyBlockSize = 260;
 // The bytes themselves travel through one buffer of this size, as many whole blocks as fit with
 // room for a remainder, in one read from the package and one write to the file.
-inline constexpr std::size_t kCopyBufferSize = 64 * 1024;
+inline constexpr std::size_t kCopyBufferSize = 1024 * 1024;
 inline constexpr std::uint32_t kBlocksPerChunk =
     static_cast<std::uint32_t>((kCopyBufferSize - (kCopyBlockSize - 1)) / kCopyBlockSize);
 // Started from the destination folder, after the last entry, on PlatformKind 5.

@@ -257,12 +257,12 @@ TEST(CheckCrc, RandomPackagesAgainstTheBitwiseRegister) {
     }
 }
 
-TEST(CheckCrc, ReadsInBlocksOf64KiB) {
+TEST(CheckCrc, ReadsInWholeBlocks) {
     Rig rig;
     rig.ui.recordProgress = false;
-    rig.store.bytes = Sealed(std::vector<std::uint8_t>(2 * 65536 + 498, 7));
+    rig.store.bytes = Sealed(std::vector<std::uint8_t>(2 * kCrcBlockSize + 498, 7));
     EXPECT_EQ(CheckCrc(rig.engine), 1);
-    EXPECT_EQ(rig.store.readSizes, (std::vector<std::size_t>{65536, 65536, 500}));
+    EXPECT_EQ(rig.store.readSizes, (std::vector<std::size_t>{kCrcBlockSize, kCrcBlockSize, 500}));
 }
 
 TEST(CheckProgressSteps, NextIsTheFirstCountOfTheNextValue) {

@@ -98,7 +98,10 @@ std::vector<std::int32_t> BlockByBlockProgress(const std::vector<std::uint32_t>&
     return values;
 }
 
-TEST(ExtractFiles, StepsOf260BytesThenTheRemainderThroughA64KiBBuffer) {
+TEST(ExtractFiles, StepsOf260BytesThenTheRemainderThroughTheCopyBuffer) {
+    // Whole 260-byte blocks that one read and one write move, with room left for a remainder.
+    constexpr std::uint32_t n = kBlocksPerChunk;
+    static_assert(n * 260 + 259 <= kCopyBufferSize && (n + 1) * 260 + 259 > kCopyBufferSize);
     const struct {
         std::uint32_t size;
         std::vector<std::size_t> writes;
@@ -109,10 +112,10 @@ TEST(ExtractFiles, StepsOf260BytesThenTheRemainderThroughA64KiBBuffer) {
         {520, {520}, {75, 100, 100}},
         {1, {1}, {100}},
         {1000, {1000}, {63, 76, 89, 100}},
-        {251 * 260 + 259, {251 * 260 + 259}, {}},  // the largest copy in one write
-        {252 * 260, {251 * 260, 260}, {}},
-        {252 * 260 + 1, {251 * 260, 261}, {}},
-        {600 * 260 + 7, {251 * 260, 251 * 260, 98 * 260 + 7}, {}},
+        {n * 260 + 259, {n * 260 + 259}, {}},  // the largest copy in one write
+        {(n + 1) * 260, {n * 260, 260}, {}},
+        {(n + 1) * 260 + 1, {n * 260, 261}, {}},
+        {(2 * n + 98) * 260 + 7, {n * 260, n * 260, 98 * 260 + 7}, {}},
     };
     for (const auto& c : cases) {
         Rig rig;
