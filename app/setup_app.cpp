@@ -11,7 +11,6 @@
 
 namespace {
 
-const wchar_t kCaption[] = L"QUENTARO ｾｯﾄｱｯﾌﾟ";
 const wchar_t kPackageMissing[] = L"ﾃﾞｰﾀﾌｧｲﾙが見つかりません。ｾｯﾄｱｯﾌﾟを開始出来ません。";
 const wchar_t kCompleted[] = L" QUENTAROのｾｯﾄｱｯﾌﾟが完了しました。";
 
@@ -76,7 +75,7 @@ BOOL CSetupApp::InitInstance() {
     // Only whether the package can be opened (without sharing) is tested here.
     win::File package;
     if (!package.Open(m_pszDataFile, win::File::Mode::kRead)) {
-        ::MessageBoxW(frame, kPackageMissing, kCaption, MB_ICONEXCLAMATION);
+        ShowErrorBox(frame, kPackageMissing);
         SetExitCode(kExitFailed);
         return FALSE;
     }
@@ -90,7 +89,7 @@ BOOL CSetupApp::InitInstance() {
     if (sheet.EndRequested()) {
         SetExitCode(sheet.EndCode());
     } else if (result == ID_WIZFINISH) {
-        ::MessageBoxW(frame, kCompleted, kCaption, MB_OK);
+        ::MessageBoxW(frame, kCompleted, kSetupCaption, MB_OK);  // no icon
         SetExitCode(kExitFinished);
     } else if (result == IDCANCEL) {
         SetExitCode(kExitCancelled);

@@ -9,6 +9,15 @@
 
 class CMainFrame;
 
+// The caption of the setup's message boxes (all but the cancel confirmation).
+inline constexpr wchar_t kSetupCaption[] = L"QUENTARO ｾｯﾄｱｯﾌﾟ";
+
+// The standard error box: owned by `owner`, the setup's caption, the exclamation icon and one OK
+// button (MB_OK | MB_ICONEXCLAMATION, 0x30). Returns when the user has closed it.
+inline void ShowErrorBox(HWND owner, const wchar_t* text) noexcept {
+    ::MessageBoxW(owner, text, kSetupCaption, MB_OK | MB_ICONEXCLAMATION);
+}
+
 // Process exit codes.
 enum SetupExitCode : int {
     kExitFinished = 0,        // the wizard was finished

@@ -62,7 +62,7 @@ bool InstallJob::Run(CCopyFilePropPage& page) {
 
     const wchar_t* closing = kLogInstalled;
     if (!page.CreateShortcuts()) {
-        ::MessageBoxW(page.Hwnd(), kMsgShortcutFailed, kInstallCaption, MB_OK | MB_ICONEXCLAMATION);
+        ShowErrorBox(page.Hwnd(), kMsgShortcutFailed);
         closing = kLogInstalledWithoutShortcut;
     }
 

@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-// Caption of the engine's message boxes (the standard error box).
-inline constexpr wchar_t kInstallCaption[] = L"QUENTARO ｾｯﾄｱｯﾌﾟ";
 // Shown when the shortcut creation failed (no application file, or COM unusable).
 inline constexpr wchar_t kMsgShortcutFailed[] = L"ﾃﾞｽｸﾄｯﾌﾟへｼｮｰﾄｶｯﾄの作成に失敗しました。";
 // Shown when the job's thread could not be created.

@@ -128,7 +128,7 @@ void CCopyFilePropPage::RefreshLogView() {
 // ---- The engine's view of the page --------------------------------------------
 
 void CCopyFilePropPage::ShowError(const std::u16string& text) {
-    ::MessageBoxW(Hwnd(), quentaro::ToWide(text).c_str(), kInstallCaption, MB_OK | MB_ICONEXCLAMATION);
+    ShowErrorBox(Hwnd(), quentaro::ToWide(text).c_str());
 }
 
 void CCopyFilePropPage::SetProgress(std::int32_t percent) {

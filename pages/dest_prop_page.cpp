@@ -16,7 +16,6 @@ namespace {
 constexpr wchar_t kDefaultFolderUnderRoot[] = L"Program Files\\QUENTARO\\lw-r7100_lw-r710r";
 constexpr wchar_t kBrowseTitle[] = L"ﾌｫﾙﾀﾞを選択してください。";
 constexpr wchar_t kInvalidPath[] = L"このパスは無効です。";
-constexpr wchar_t kErrorCaption[] = L"QUENTARO ｾｯﾄｱｯﾌﾟ";
 
 }  // namespace
 
@@ -149,7 +148,7 @@ LRESULT CDestPropPage::OnWizardNext() {
     const bool accepted = quentaro::AcceptDestinationFolder(folder, port);
     m_destinationFolder = quentaro::ToWide(folder);  // without its leading white space
     if (!accepted) {
-        ::MessageBoxW(Hwnd(), kInvalidPath, kErrorCaption, MB_OK | MB_ICONEXCLAMATION);  // 0x30
+        ShowErrorBox(Hwnd(), kInvalidPath);
         SelectFolderText();
         return -1;
     }
