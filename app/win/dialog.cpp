@@ -10,16 +10,15 @@ namespace win {
 
 namespace {
 
+// WM_CTLCOLORMSGBOX .. WM_CTLCOLORSTATIC: the seven consecutive colour requests.
+bool IsCtlColor(UINT msg) {
+    return msg >= WM_CTLCOLORMSGBOX && msg <= WM_CTLCOLORSTATIC;
+}
+
 // Messages whose result is the dialog procedure's return value itself.
 bool ReturnsDirectly(UINT msg) {
+    if (IsCtlColor(msg)) return true;
     switch (msg) {
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
     case WM_INITDIALOG:
     case WM_QUERYDRAGICON:
     case WM_COMPAREITEM:
@@ -86,6 +85,13 @@ bool DialogWindow::UpdateData(bool saveAndValidate) {
 }
 
 bool DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    if (IsCtlColor(msg)) {
+        HBRUSH brush =
+            OnCtlColor(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), msg - WM_CTLCOLORMSGBOX);
+        if (!brush) return false;
+        result = reinterpret_cast<LRESULT>(brush);
+        return true;
+    }
     switch (msg) {
     case WM_INITDIALOG:
         result = OnInitDialog();
@@ -98,19 +104,6 @@ bool DialogWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
     case WM_NOTIFY:
         if (m_exchanging) return true;
         return OnNotify(*reinterpret_cast<const NMHDR*>(lp), result);
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC: {
-        HBRUSH brush =
-            OnCtlColor(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp), msg - WM_CTLCOLORMSGBOX);
-        if (!brush) return false;
-        result = reinterpret_cast<LRESULT>(brush);
-        return true;
-    }
     case WM_TIMER:
         return OnTimer(static_cast<UINT_PTR>(wp));
     default:

@@ -922,6 +922,16 @@ std::string CmdSendBuf(const Args& a) {
                   .Str("buffer", HexBytes(out.data(), out.size())));
 }
 
+// The answer of the pixel commands: the screen's pixels inside `r`.
+std::string PixelsReply(const RECT& r) {
+    Capture cap = CaptureScreen(r);
+    return Ok(Obj()
+                  .Raw("rect", RectJson(r))
+                  .Int("width", cap.width)
+                  .Int("height", cap.height)
+                  .Str("rgb", PixelHex(cap)));
+}
+
 // pixels <window> <id> [window|client]: the control's rectangle read from the screen.
 std::string CmdPixels(const Args& a) {
     HWND c = FindControl(a.Hwnd(1), a.Str(2));
@@ -932,24 +942,14 @@ std::string CmdPixels(const Args& a) {
     } else {
         GetWindowRect(c, &r);
     }
-    Capture cap = CaptureScreen(r);
-    return Ok(Obj()
-                  .Raw("rect", RectJson(r))
-                  .Int("width", cap.width)
-                  .Int("height", cap.height)
-                  .Str("rgb", PixelHex(cap)));
+    return PixelsReply(r);
 }
 
 // screen-pixels <left> <top> <right> <bottom>
 std::string CmdScreenPixels(const Args& a) {
     RECT r = {static_cast<LONG>(a.Int(1)), static_cast<LONG>(a.Int(2)), static_cast<LONG>(a.Int(3)),
               static_cast<LONG>(a.Int(4))};
-    Capture cap = CaptureScreen(r);
-    return Ok(Obj()
-                  .Raw("rect", RectJson(r))
-                  .Int("width", cap.width)
-                  .Int("height", cap.height)
-                  .Str("rgb", PixelHex(cap)));
+    return PixelsReply(r);
 }
 
 // icon-resource <program file> <id> <image size> [<drawn size>]: the image of that size from the

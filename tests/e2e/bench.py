@@ -884,6 +884,15 @@ class BenchCase(unittest.TestCase):
         self.bench.reset()
         self.addCleanup(self._report_time)
         self.addCleanup(self.bench.end_processes)
+        self.prepare()
+
+    def prepare(self):
+        """What a test needs on the freshly reset drive C: (work folders); nothing by default."""
+
+    def fresh(self):
+        """A clean state for the next case of a table: no setup running, drive C: reset."""
+        self.bench.reset()
+        self.prepare()
 
     def _report_time(self):
         log(f"{self.id()}: {time.monotonic() - self._started:.1f} s")

@@ -133,12 +133,7 @@ class InstallCase(BenchCase):
 
     REQUIRES = (bench.SETUP_EXE, bench.DRIVER_EXE, bench.PACK_TOOL, PROBE_EXE, STANDIN_EXE)
 
-    def setUp(self):
-        super().setUp()
-        self.source = self.bench.work_folder("source")
-
-    def fresh(self):
-        self.bench.reset()
+    def prepare(self):
         self.source = self.bench.work_folder("source")
 
     # Folders

@@ -51,12 +51,7 @@ LICENCE_UNINDENTED = {3, 12, 29}
 class WizardCase(BenchCase):
     """The setup started in a fresh folder with a package; helpers for pages and controls."""
 
-    def setUp(self):
-        super().setUp()
-        self.folder = self.bench.work_folder(self._testMethodName)
-
-    def fresh(self):
-        self.bench.reset()
+    def prepare(self):
         self.folder = self.bench.work_folder(self._testMethodName)
 
     def start_wizard(self, package=b""):

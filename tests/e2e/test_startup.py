@@ -33,13 +33,7 @@ UNCHECKED_PACKAGES = [
 
 
 class StartupCase(BenchCase):
-    def setUp(self):
-        super().setUp()
-        self.folder = self.bench.work_folder(self._testMethodName)
-
-    def fresh(self):
-        """A clean state for the next case of a table: no setup running, drive C: reset."""
-        self.bench.reset()
+    def prepare(self):
         self.folder = self.bench.work_folder(self._testMethodName)
 
     def start_setup(self, exe_folder, cwd):
