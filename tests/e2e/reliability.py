@@ -16,6 +16,7 @@ import stat
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -433,12 +434,21 @@ def chown_tree(top, user):
 
 class UserPrefix(bench.Prefix):
     def __init__(self, kind, label, user):
-        super().__init__(kind, label)
+        # The work tree may lie in a folder that only root can enter (a clone in a private temporary
+        # folder): the user's prefix and the programs it runs live in a folder of their own in /tmp.
+        super().__init__(kind, label, root=tempfile.mkdtemp(prefix=f"quentaro-{label}."))
         self.user = user
         # The prefix names the temporary folder of the wineserver that created it (root's); the
         # user's wineserver makes its own.
         (self.dir / "wineserver").unlink(missing_ok=True)
+        self.programs = self.root / "programs"
+        self.programs.mkdir()
+        shutil.copy2(bench.DRIVER_EXE, self.programs)
         chown_tree(self.root, user)
+
+    def remove(self):
+        if not bench.KEEP_RUNS:
+            shutil.rmtree(self.root, ignore_errors=True)
 
     def kill_server(self):
         for arg in ("-k", "-w"):
@@ -454,7 +464,8 @@ class UserDriver(bench.Driver):
     def __init__(self, prefix, display, log_path):
         bench.require_artifacts(bench.DRIVER_EXE)
         self._log = open(log_path, "ab")
-        self.proc = subprocess.Popen(as_user(prefix.user) + ["wine", str(bench.DRIVER_EXE)], env=prefix.env(display),
+        driver = prefix.programs / bench.DRIVER_EXE.name
+        self.proc = subprocess.Popen(as_user(prefix.user) + ["wine", str(driver)], env=prefix.env(display),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._log)
         self._buf = b""
         self.call("hello", timeout=120)
@@ -475,18 +486,6 @@ class UserBench(bench.Bench):
         folder = super().work_folder(name)
         chown_tree(self.prefix.drive_c / "bench", self.prefix.user)
         return folder
-
-
-def run_probe_as_user(bench_, *args):
-    """One answer line of engine_probe, run as the bench's user."""
-    bench.require_artifacts(iw.PROBE_EXE)
-    r = subprocess.run(as_user(bench_.prefix.user) + ["wine", str(iw.PROBE_EXE)] + [str(a) for a in args],
-                       cwd="/", env=bench_.prefix.env(bench_.display), stdout=subprocess.PIPE,
-                       stderr=subprocess.DEVNULL, timeout=120)
-    lines = [json.loads(x) for x in r.stdout.decode("ascii").splitlines() if x.startswith("{")]
-    if len(lines) != 1 or not lines[0].get("ok"):
-        raise bench.BenchError(f"engine_probe {args}: {lines}")
-    return lines[0]
 
 
 if __name__ == "__main__":
