@@ -7,7 +7,8 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 pkgs=(cmake make g++ googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev clang-format
-      mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
+      mingw-w64 g++-mingw-w64-i686 binutils-mingw-w64-i686
+      g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine32:i386 wine64
       xvfb xauth x11-utils fonts-ipafont-gothic imagemagick locales python3)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 [ ${#need[@]} -eq 0 ] && exit 0

@@ -14,6 +14,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -1162,6 +1163,66 @@ HMODULE RemoteModule(HANDLE process, const wchar_t* name) {
     return nullptr;
 }
 
+// The machine code that CmdSendInProcess runs in the target process, for the driver's own
+// architecture: the target is a program of the same build, so of the same bitness. The stub is a
+// thread procedure whose parameter points at a StubParams block; it calls SendMessageW through the
+// block's first field and returns the result, which becomes the thread's exit code (only its low
+// 32 bits survive GetExitCodeThread).
+struct StubParams {
+    uintptr_t send;  // SendMessageW in the target (the same address as in the driver)
+    uintptr_t hwnd;
+    uintptr_t msg;
+    uintptr_t wParam;
+    uintptr_t lParam;
+};
+
+#if defined(__x86_64__)
+// DWORD WINAPI stub(const StubParams* p): the Windows x64 convention; p arrives in rcx, the four
+// arguments go in rcx, edx, r8 and r9. At entry rsp is 8 off a 16-byte boundary (the return
+// address); 40 bytes more make it aligned at the call and leave the callee its 32-byte home area.
+const uint8_t kStub[] = {
+    0x48, 0x83, 0xEC, 0x28,  // sub rsp, 40
+    0x48, 0x89, 0xC8,        // mov rax, rcx          p
+    0x48, 0x8B, 0x48, 0x08,  // mov rcx, [rax+8]      hwnd
+    0x8B, 0x50, 0x10,        // mov edx, [rax+16]     msg (UINT)
+    0x4C, 0x8B, 0x40, 0x18,  // mov r8, [rax+24]      wParam
+    0x4C, 0x8B, 0x48, 0x20,  // mov r9, [rax+32]      lParam
+    0xFF, 0x10,              // call qword [rax]      SendMessageW
+    0x48, 0x83, 0xC4, 0x28,  // add rsp, 40
+    0xC3,                    // ret                   rax: the result
+};
+#elif defined(__i386__)
+// DWORD WINAPI stub(const StubParams* p): stdcall; the arguments are pushed right to left.
+const uint8_t kStub[] = {
+    0x8B, 0x44, 0x24, 0x04,  // mov eax, [esp+4]      p
+    0xFF, 0x70, 0x10,        // push dword [eax+16]   lParam
+    0xFF, 0x70, 0x0C,        // push dword [eax+12]   wParam
+    0xFF, 0x70, 0x08,        // push dword [eax+8]    msg
+    0xFF, 0x70, 0x04,        // push dword [eax+4]    hwnd
+    0xFF, 0x10,              // call dword [eax]      SendMessageW (stdcall)
+    0xC2, 0x04, 0x00,        // ret 4
+};
+#else
+#error "send-inprocess has a stub for i386 and x86-64 only"
+#endif
+// The offsets that the stubs read: 0 send, 1 hwnd, 2 msg, 3 wParam, 4 lParam, in pointers.
+static_assert(offsetof(StubParams, hwnd) == 1 * sizeof(void*) &&
+                  offsetof(StubParams, msg) == 2 * sizeof(void*) &&
+                  offsetof(StubParams, wParam) == 3 * sizeof(void*) &&
+                  offsetof(StubParams, lParam) == 4 * sizeof(void*) &&
+                  sizeof(StubParams) == 5 * sizeof(void*),
+              "the stub reads pointer-sized fields");
+
+// The remote block: the stub, then the parameters, then the data that "buf" points at, each at
+// a 16-byte boundary and none overlapping the next.
+constexpr size_t RoundUp16(size_t n) {
+    return (n + 15) / 16 * 16;
+}
+constexpr size_t kStubParamsAt = RoundUp16(sizeof(kStub));
+constexpr size_t kStubDataAt = kStubParamsAt + RoundUp16(sizeof(StubParams));  // i386: 64, x86-64: 80
+static_assert(sizeof(kStub) <= kStubParamsAt, "the parameters follow the stub");
+static_assert(kStubParamsAt + sizeof(StubParams) <= kStubDataAt, "the data follows the parameters");
+
 // send-inprocess <window> <id> <msg> <wparam> <lparam> <hex bytes in> <buffer size> [ms]
 // Sends the message from a thread started inside the window's own process (CreateRemoteThread),
 // with "buf" / "buf+N" parameters pointing into a buffer allocated there; `result` (the thread's
@@ -1170,24 +1231,12 @@ HMODULE RemoteModule(HANDLE process, const wchar_t* name) {
 // own threads, with valid pointers. The thread runs a small stub that calls SendMessageW of the
 // target's user32 (at the driver's own address, which is checked) and returns its result.
 std::string CmdSendInProcess(const Args& a) {
-    static_assert(sizeof(void*) == 4, "the stub is i386 code");
     HWND c = FindControl(a.Hwnd(1), a.Str(2));
     std::vector<uint8_t> in;
     if (!ParseHex(a.Str(6), in)) Fail("bad hex buffer");
     size_t size = std::max(static_cast<size_t>(a.Int(7, static_cast<int64_t>(in.size()))), in.size());
     DWORD timeout = static_cast<DWORD>(a.Int(8, kSendTimeoutMs));
-
-    // DWORD WINAPI stub(const DWORD* p) { return SendMessageW(p[1], p[2], p[3], p[4]) via p[0]; }
-    static const uint8_t kStub[] = {
-        0x8B, 0x44, 0x24, 0x04,  // mov eax, [esp+4]
-        0xFF, 0x70, 0x10,        // push dword [eax+16]  lParam
-        0xFF, 0x70, 0x0C,        // push dword [eax+12]  wParam
-        0xFF, 0x70, 0x08,        // push dword [eax+8]   msg
-        0xFF, 0x70, 0x04,        // push dword [eax+4]   hwnd
-        0xFF, 0x10,              // call dword [eax]     SendMessageW (stdcall)
-        0xC2, 0x04, 0x00,        // ret 4
-    };
-    constexpr size_t kParamsAt = 32, kDataAt = 64;
+    constexpr size_t kParamsAt = kStubParamsAt, kDataAt = kStubDataAt;
 
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
     auto send = reinterpret_cast<uintptr_t>(GetProcAddress(user32, "SendMessageW"));
@@ -1208,11 +1257,10 @@ std::string CmdSendInProcess(const Args& a) {
     uintptr_t data = reinterpret_cast<uintptr_t>(remote + kDataAt);
     std::vector<uint8_t> block(kDataAt + size + 1, 0xCC);
     std::memcpy(block.data(), kStub, sizeof(kStub));
-    const uint32_t params[5] = {static_cast<uint32_t>(send),
-                                static_cast<uint32_t>(reinterpret_cast<uintptr_t>(c)),
-                                static_cast<uint32_t>(a.Int(3)), static_cast<uint32_t>(Param(a.Str(4), data)),
-                                static_cast<uint32_t>(Param(a.Str(5), data))};
-    std::memcpy(block.data() + kParamsAt, params, sizeof(params));
+    // Full pointer width: on x86-64 the remote block, and so "buf", may lie above 4 GiB.
+    const StubParams params{send, reinterpret_cast<uintptr_t>(c), static_cast<UINT>(a.Int(3)),
+                            Param(a.Str(4), data), Param(a.Str(5), data)};
+    std::memcpy(block.data() + kParamsAt, &params, sizeof(params));
     std::fill(block.begin() + kDataAt, block.end(), 0);
     std::copy(in.begin(), in.end(), block.begin() + kDataAt);
     SIZE_T done = 0;
