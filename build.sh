@@ -14,11 +14,21 @@ jobs=$(nproc)
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug -DQUENTARO_WIN32_DIR="$root/build/win32" >/dev/null
 cmake -S . -B build/win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
 cmake --build build/win32 -j "$jobs"
+# A 64-bit test build of the same sources for machines without 32-bit code (never shipped).
+cmake -S . -B build/win64-test -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
+cmake --build build/win64-test -j "$jobs"
 cmake --build build/native -j "$jobs"
 
 case "${1:-build}" in
 build) ;;
-test) ctest --test-dir build/native --output-on-failure -j "${QUENTARO_TEST_JOBS:-2}" ;;
+test)
+    # Unit tests, fuzz targets and the end-to-end scenario files; then what the scenarios ran
+    # against on this machine and what they skipped, and why.
+    rm -rf build/native/e2e-records
+    rc=0
+    ctest --test-dir build/native --output-on-failure -j "${QUENTARO_TEST_JOBS:-2}" || rc=$?
+    /usr/bin/python3 tests/e2e/summary.py build/native/e2e-records
+    exit "$rc" ;;
 demo) bash scripts/demo.sh ;;
 bench)
     # Timings need a build without the sanitizers.

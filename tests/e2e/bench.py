@@ -21,6 +21,8 @@ import time
 import unittest
 from pathlib import Path
 
+import machine
+
 REPO = Path(__file__).resolve().parents[2]
 
 
@@ -30,13 +32,33 @@ def _path_from_env(name, default):
 
 
 NATIVE_DIR = _path_from_env("QUENTARO_NATIVE_DIR", REPO / "build" / "native")
-WIN32_DIR = _path_from_env("QUENTARO_WIN32_DIR", REPO / "build" / "win32")
-SETUP_EXE = _path_from_env("QUENTARO_SETUP_EXE", WIN32_DIR / "app" / "QUENTARO Setup.EXE")
-DRIVER_EXE = _path_from_env("QUENTARO_DRIVER", WIN32_DIR / "tests" / "driver" / "quentaro-driver.exe")
-HELPERS_DIR = _path_from_env("QUENTARO_E2E_HELPERS", WIN32_DIR / "tests" / "e2e")
-PACK_TOOL = _path_from_env("QUENTARO_PACK", NATIVE_DIR / "tools" / "quentaro-pack")
 WINE_DIR = _path_from_env("QUENTARO_WINE_DIR", NATIVE_DIR / "wine")
+PACK_TOOL = _path_from_env("QUENTARO_PACK", NATIVE_DIR / "tools" / "quentaro-pack")
 SCREENSHOT_DIR = _path_from_env("QUENTARO_SCREENSHOT_DIR", NATIVE_DIR / "screenshots")
+RECORD_DIR = _path_from_env("QUENTARO_E2E_RECORDS", NATIVE_DIR / "e2e-records")
+
+# The product's cross build, and the 64-bit test build of the same sources (never shipped).
+WIN32_DIR = _path_from_env("QUENTARO_WIN32_DIR", REPO / "build" / "win32")
+WIN64_DIR = _path_from_env("QUENTARO_WIN64_DIR", REPO / "build" / "win64-test")
+PRODUCT_EXE = WIN32_DIR / "app" / "QUENTARO Setup.EXE"
+TEST_BUILD_EXE = WIN64_DIR / "app" / "QUENTARO-Setup-x64-TESTBUILD.exe"
+# The name under which the scenarios run the setup, whichever build it comes from.
+SETUP_NAME = "QUENTARO Setup.EXE"
+
+# What this machine runs (found out once, see machine.py): the scenarios run against the product
+# where 32-bit code runs, else against the 64-bit test build.
+PLAN = machine.plan(WINE_DIR)
+WIN_DIR = WIN64_DIR if PLAN.bits == 64 else WIN32_DIR
+SETUP_EXE = TEST_BUILD_EXE if PLAN.bits == 64 else PRODUCT_EXE
+DRIVER_EXE = WIN_DIR / "tests" / "driver" / "quentaro-driver.exe"
+HELPERS_DIR = WIN_DIR / "tests" / "e2e"
+# Wine's programs: the wrappers where the 32-bit loader runs (they pick the loader a program
+# needs), the 64-bit loader and server themselves on the 64-bit path (the wrappers would try the
+# 32-bit ones first).
+WINE = [machine.WINE64_LOADER] if PLAN.bits == 64 else ["wine"]
+WINESERVER = [machine.WINESERVER64] if PLAN.bits == 64 else ["wineserver"]
+# Classes of Windows whose prefixes this process used (for the run's summary).
+USED_KINDS = set()
 KEEP_RUNS = os.environ.get("QUENTARO_BENCH_KEEP") == "1"
 
 # Bump when the way a prefix is prepared changes: cached prefixes of another recipe are rebuilt.
@@ -52,6 +74,41 @@ PREFIX_KINDS = {
     "vista": {"arch": "win32", "version": "vista"},
     "win7": {"arch": "win32", "version": None},
 }
+# On the 64-bit path every prefix is a 64-bit one with the class's reported version; the 64-bit
+# setup is no WOW64 process, so "win64" there is Windows 7 again (platform kind 5, not 4).
+PREFIX_KINDS_64 = {
+    "win2k": {"arch": "win64", "version": "win2k"},
+    "winxp": {"arch": "win64", "version": "winxp"},
+    "vista": {"arch": "win64", "version": "vista"},
+    "win7": {"arch": "win64", "version": None},
+}
+
+
+def prefix_recipe(kind):
+    """(name of the cached prefix, its recipe) for a class of Windows on this machine's path."""
+    if PLAN.bits == 64:
+        base = "win7" if kind == "win64" else kind
+        if base not in PREFIX_KINDS_64:
+            raise BenchError(f"unknown prefix kind {kind}")
+        return f"{base}-x64", PREFIX_KINDS_64[base]
+    if kind not in PREFIX_KINDS:
+        raise BenchError(f"unknown prefix kind {kind}")
+    return kind, PREFIX_KINDS[kind]
+
+
+def require_wine(needs_wow64=False):
+    """Skips the calling test (or class) where the scenarios cannot run: no Wine runs here, or the
+    scenario needs the 32-bit setup on 64-bit Windows (platform kind 4) and this machine runs the
+    64-bit test build."""
+    if PLAN.bits is None:
+        raise unittest.SkipTest(PLAN.why_none)
+    if needs_wow64 and PLAN.bits == 64:
+        raise unittest.SkipTest(PLAN.kind4_skip_reason)
+
+
+def needs_wow64(test):
+    """A test that only the 32-bit setup on 64-bit Windows (platform kind 4) can run."""
+    return unittest.skipIf(PLAN.bits == 64, PLAN.kind4_skip_reason)(test)
 
 DESKTOP_SIZE = (1024, 768)
 TIME_ZONE = "Asia/Tokyo"
@@ -105,6 +162,15 @@ def utf16z(data):
             data = data[:i]
             break
     return bytes(data[:len(data) // 2 * 2]).decode("utf-16-le")
+
+
+def pack_enprotected(hwnd_from, id_from, code, msg, wparam, lparam, cp_min, cp_max):
+    """An ENPROTECTED notification (NMHDR, msg, wParam, lParam, CHARRANGE) as the setup under test
+    lays it out: the rich edit header packs it to 4 bytes, so on x86-64 wParam follows msg at 28,
+    after the 24-byte NMHDR."""
+    if PLAN.bits == 64:
+        return struct.pack("<QQI4xIQqii", hwnd_from, id_from, code, msg, wparam, lparam, cp_min, cp_max)
+    return struct.pack("<IIIIIiii", hwnd_from, id_from, code, msg, wparam, lparam, cp_min, cp_max)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -176,6 +242,9 @@ def wine_env(prefix_dir, home_dir, display=None, arch=None):
         "LANG": "ja_JP.UTF-8",
         "TZ": TIME_ZONE,
     })
+    if PLAN.bits == 64:
+        env["WINELOADER"] = machine.WINE64_LOADER
+        env["WINESERVER"] = machine.WINESERVER64
     if arch:
         env["WINEARCH"] = arch
     if display:
@@ -192,9 +261,9 @@ def win_path_of(host_path):
 # Prefixes
 
 
-def _reg_file(kind):
+def _reg_file(recipe):
     lines = ["Windows Registry Editor Version 5.00", ""]
-    version = PREFIX_KINDS[kind]["version"]
+    version = recipe["version"]
     lines += ["[HKEY_CURRENT_USER\\Software\\Wine]",
               f'"Version"="{version}"' if version else '"Version"=-', ""]
     lines += ["[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]", '"Desktop"="Default"', ""]
@@ -231,9 +300,10 @@ def ensure_prefix(kind):
     Safe when several test processes ask at once: creation happens under an exclusive file lock
     in a temporary folder that is renamed into place when complete.
     """
-    if kind not in PREFIX_KINDS:
-        raise BenchError(f"unknown prefix kind {kind}")
-    root = WINE_DIR / "pristine" / kind
+    name, recipe = prefix_recipe(kind)
+    if PLAN.bits is None:
+        raise BenchError(f"no prefix can be made here: {PLAN.why_none}")
+    root = WINE_DIR / "pristine" / name
     stamp = root / "stamp.json"
 
     def current():
@@ -244,31 +314,31 @@ def ensure_prefix(kind):
 
     if current():
         return root
-    with file_lock(WINE_DIR / "locks" / f"{kind}.lock"):
+    with file_lock(WINE_DIR / "locks" / f"{name}.lock"):
         if current():
             return root
         started = time.monotonic()
-        log(f"creating Wine prefix {kind} in {root}")
+        log(f"creating Wine prefix {name} in {root}")
         (WINE_DIR / "pristine").mkdir(parents=True, exist_ok=True)
-        tmp = Path(tempfile.mkdtemp(prefix=f"{kind}.tmp.", dir=WINE_DIR / "pristine"))
+        tmp = Path(tempfile.mkdtemp(prefix=f"{name}.tmp.", dir=WINE_DIR / "pristine"))
         try:
             prefix, home = tmp / "prefix", tmp / "home"
             home.mkdir()
-            env = wine_env(prefix, home, arch=PREFIX_KINDS[kind]["arch"])
-            _run_checked(["wine", "wineboot", "-i"], env, 600, "wineboot")
-            _run_checked(["wineserver", "-w"], env, 120, "wineserver -w")
+            env = wine_env(prefix, home, arch=recipe["arch"])
+            _run_checked(WINE + ["wineboot", "-i"], env, 600, "wineboot")
+            _run_checked(WINESERVER + ["-w"], env, 120, "wineserver -w")
             reg = tmp / "bench.reg"
-            reg.write_bytes(b"\xff\xfe" + _reg_file(kind).encode("utf-16-le"))
-            _run_checked(["wine", "regedit", "/S", win_path_of(reg)], env, 120, "regedit")
-            _run_checked(["wineserver", "-w"], env, 120, "wineserver -w")
+            reg.write_bytes(b"\xff\xfe" + _reg_file(recipe).encode("utf-16-le"))
+            _run_checked(WINE + ["regedit", "/S", win_path_of(reg)], env, 120, "regedit")
+            _run_checked(WINESERVER + ["-w"], env, 120, "wineserver -w")
             _make_user_folders_real(prefix)
             seconds = round(time.monotonic() - started, 1)
-            (tmp / "stamp.json").write_text(json.dumps({"recipe": PREFIX_RECIPE, "kind": kind,
+            (tmp / "stamp.json").write_text(json.dumps({"recipe": PREFIX_RECIPE, "kind": name,
                                                         "seconds": seconds}))
             if root.exists():
                 shutil.rmtree(root)
             os.replace(tmp, root)
-            log(f"prefix {kind} created in {seconds} s")
+            log(f"prefix {name} created in {seconds} s")
         finally:
             if tmp.exists():
                 shutil.rmtree(tmp, ignore_errors=True)
@@ -302,7 +372,9 @@ class Prefix:
         """A copy in WINE_DIR/runs (removed by a later run once this process is gone), or in
         `root` when given (kept)."""
         self.kind = kind
+        self.name = prefix_recipe(kind)[0]
         pristine = ensure_prefix(kind)
+        USED_KINDS.add(self.name)
         self.pristine = pristine / "prefix"
         runs = WINE_DIR / "runs"
         runs.mkdir(parents=True, exist_ok=True)
@@ -311,7 +383,7 @@ class Prefix:
         self.root = Path(root) if root else runs / f"{label}.{kind}.{os.getpid()}"
         if self.root.exists():
             if (self.root / "prefix").is_dir():  # an earlier run's wineserver may still be there
-                subprocess.run(["wineserver", "-k"], env=wine_env(self.root / "prefix", self.root / "home"),
+                subprocess.run(WINESERVER + ["-k"], env=wine_env(self.root / "prefix", self.root / "home"),
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
             shutil.rmtree(self.root)
         self.root.mkdir()
@@ -392,9 +464,9 @@ class Prefix:
         self._baseline = _snapshot(self.drive_c)
 
     def kill_server(self):
-        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+        subprocess.run(WINESERVER + ["-k"], env=self.env(), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=self.env(), stdout=subprocess.DEVNULL,
+        subprocess.run(WINESERVER + ["-w"], env=self.env(), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
 
     def remove(self):
@@ -479,7 +551,7 @@ class Driver:
     def __init__(self, prefix, display, log_path):
         require_artifacts(DRIVER_EXE)
         self._log = open(log_path, "ab")
-        self.proc = subprocess.Popen(["wine", str(DRIVER_EXE)], env=prefix.env(display),
+        self.proc = subprocess.Popen(WINE + [str(DRIVER_EXE)], env=prefix.env(display),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._log)
         self._buf = b""
         self.call("hello", timeout=120)
@@ -810,12 +882,13 @@ class Bench:
                 require_artifacts(SETUP_EXE)
                 snapshot_dir = self.prefix.root / "program"
                 snapshot_dir.mkdir(exist_ok=True)
-                self._setup_snapshot = snapshot_dir / SETUP_EXE.name
+                self._setup_snapshot = snapshot_dir / SETUP_NAME
                 shutil.copy2(SETUP_EXE, self._setup_snapshot)
             exe = self._setup_snapshot
         src = Path(exe)
         require_artifacts(src)
-        dst = Path(folder) / src.name
+        # The setup always runs under the product's name (the 64-bit test build too).
+        dst = Path(folder) / (SETUP_NAME if src.name == SETUP_EXE.name else src.name)
         shutil.copy2(src, dst)
         return dst
 
@@ -863,11 +936,15 @@ class BenchCase(unittest.TestCase):
     """Base class of a scenario file: one bench for the class, drive C: reset before each test."""
 
     PREFIX = "win64"
+    # True for a scenario that only the 32-bit setup on 64-bit Windows can run (platform kind 4:
+    # WOW64, the redirected system folder); skipped on the 64-bit path.
+    NEEDS_WOW64 = False
     REQUIRES = (SETUP_EXE, DRIVER_EXE)
     bench = None
 
     @classmethod
     def setUpClass(cls):
+        require_wine(cls.NEEDS_WOW64)
         require_artifacts(*cls.REQUIRES)
         cls.bench = Bench(cls.PREFIX, label=f"{cls.__module__}.{cls.__name__}")
         cls._class_started = time.monotonic()

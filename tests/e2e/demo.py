@@ -3,6 +3,11 @@
 With a DISPLAY, the wizard opens in a Wine virtual desktop on that display for a person to use.
 Without one, it runs on a private Xvfb, the driver walks the pages (Next on each, the default
 destination folder), and a screenshot of every page reached is saved.
+
+Where this machine cannot run 32-bit code, the demo says so and shows the 64-bit test build of the
+same sources instead, on Windows XP (a 64-bit process is never the WOW64 case of the product, and
+on 32-bit Windows 7 the package would need the driver installer). Every expected failure (no
+Wine, no Xvfb, a program not built) ends with one line, not a traceback.
 """
 
 import os
@@ -32,17 +37,21 @@ def build_package(folder):
     return bench.make_package(folder / "QUENTARO.cab", entries)
 
 
+# The class of Windows the demo runs on: 64-bit Windows 7 for the product; XP for the test build.
+DEMO_PREFIX = "winxp" if bench.PLAN.bits == 64 else "win64"
+
+
 def run_visible():
     bench.require_artifacts(bench.SETUP_EXE)
-    prefix = bench.Prefix("win64", "demo", root=DEMO_ROOT)
+    prefix = bench.Prefix(DEMO_PREFIX, "demo", root=DEMO_ROOT)
     folder = prefix.drive_c / "QUENTARO Demo"
     folder.mkdir(parents=True)
     build_package(folder)
-    exe = folder / bench.SETUP_EXE.name
+    exe = folder / bench.SETUP_NAME
     shutil.copy2(bench.SETUP_EXE, exe)
     print(f"Starting the wizard on display {os.environ['DISPLAY']} (prefix {prefix.dir})")
-    r = subprocess.run(["wine", str(exe)], cwd=folder, env=prefix.env(os.environ["DISPLAY"]))
-    subprocess.run(["wineserver", "-w"], env=prefix.env())
+    r = subprocess.run(bench.WINE + [str(exe)], cwd=folder, env=prefix.env(os.environ["DISPLAY"]))
+    subprocess.run(bench.WINESERVER + ["-w"], env=prefix.env())
     print(f"The setup ended with exit code {r.returncode}.")
     for found in sorted(prefix.drive_c.glob("Program Files*/QUENTARO/**/*")):
         print(f"  installed: {found}")
@@ -53,7 +62,7 @@ def run_headless():
     bench.require_artifacts()
     if SHOTS.exists():
         shutil.rmtree(SHOTS)
-    b = bench.Bench("win64", label="demo", root=DEMO_ROOT)
+    b = bench.Bench(DEMO_PREFIX, label="demo", root=DEMO_ROOT)
     shots = []
 
     def shot(name):
@@ -119,9 +128,21 @@ def run_headless():
 
 
 def main():
-    if os.environ.get("DISPLAY"):
-        return run_visible()
-    return run_headless()
+    plan = bench.PLAN
+    if plan.bits is None:
+        print(f"demo: the wizard cannot be shown on this machine: {plan.why_none}")
+        return 1
+    if plan.bits == 64:
+        why = ("the 64-bit path is forced" if plan.forced else "This machine cannot run 32-bit programs")
+        print(f"{why}: the demo shows the 64-bit test build of the same sources ({bench.SETUP_EXE.name}, "
+              "never shipped), not the 32-bit product.")
+    try:
+        if os.environ.get("DISPLAY"):
+            return run_visible()
+        return run_headless()
+    except (bench.BenchError, OSError, subprocess.SubprocessError) as e:
+        print(f"demo: {e}")
+        return 1
 
 
 if __name__ == "__main__":

@@ -43,8 +43,8 @@ LINK_NAME = "NRQ QUENTARO.LNK"
 LINK_DESCRIPTION = "QUENTARO for LW-R7100/R710R"
 CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS = 25, 23
 
-PROBE_EXE = bench.WIN32_DIR / "engine" / "win" / "engine_probe.exe"
-STANDIN_EXE = bench.WIN32_DIR / "engine" / "win" / "QuentaroDriver32setup.exe"
+PROBE_EXE = bench.WIN_DIR / "engine" / "win" / "engine_probe.exe"
+STANDIN_EXE = bench.WIN_DIR / "engine" / "win" / "QuentaroDriver32setup.exe"
 STANDIN_RECORD = "QuentaroDriver32setup.record"
 
 # Messages and values sent to the setup's windows.
@@ -115,7 +115,7 @@ def link_show_command(path):
 def run_probe(bench_, *args):
     """One answer line of engine_probe (run in the bench's prefix)."""
     bench.require_artifacts(PROBE_EXE)
-    r = subprocess.run(["wine", str(PROBE_EXE)] + [str(a) for a in args], cwd=str(bench_.prefix.drive_c),
+    r = subprocess.run(bench.WINE + [str(PROBE_EXE)] + [str(a) for a in args], cwd=str(bench_.prefix.drive_c),
                        env=bench_.prefix.env(bench_.display), stdout=subprocess.PIPE,
                        stderr=subprocess.DEVNULL, timeout=120)
     lines = [json.loads(x) for x in r.stdout.decode("ascii").splitlines() if x.startswith("{")]
@@ -141,8 +141,8 @@ class InstallCase(BenchCase):
     @property
     def system_folder(self):
         """Where the setup's writes to the system folder land: on 64-bit Windows a 32-bit program's
-        system32 is the file system's syswow64."""
-        name = "syswow64" if self.PREFIX == "win64" else "system32"
+        system32 is the file system's syswow64 (the 64-bit test build writes to system32 itself)."""
+        name = "syswow64" if self.PREFIX == "win64" and bench.PLAN.bits == 32 else "system32"
         return self.bench.prefix.drive_c / "windows" / name
 
     def shell_folder(self, csidl):
@@ -281,7 +281,7 @@ class InstallCase(BenchCase):
         edit never sends it)."""
         page = self.bench.driver.call("page", sheet.hwnd)["page"]
         control = sheet.control(IDC_LOG)["hwnd"]
-        enp = struct.pack("<IIIIIIii", control, id_from, EN_PROTECTED, WM_CHAR, ord("x"), 0, 0, 1)
+        enp = bench.pack_enprotected(control, id_from, EN_PROTECTED, WM_CHAR, ord("x"), 0, 0, 1)
         return self.bench.driver.call("send-inprocess", sheet.hwnd, f"h{page}", WM_NOTIFY, id_from, "buf",
                                       enp.hex(), len(enp))["result"]
 

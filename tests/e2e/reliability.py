@@ -350,7 +350,7 @@ class ReliabilityCase(iw.InstallCase):
         """Walks the wizard to the install page with `destination` and waits for the job's end:
         {"message", "code", "log", "box_owner_ok"}. `before_next` runs on the destination page just
         before Next; `during(p, sheet)` is called repeatedly while the job runs."""
-        exe = self.source / bench.SETUP_EXE.name
+        exe = self.source / bench.SETUP_NAME
         if not exe.exists():
             self.bench.copy_setup(self.source)
         p = self.bench.start(exe, self.source)
@@ -452,7 +452,7 @@ class UserPrefix(bench.Prefix):
 
     def kill_server(self):
         for arg in ("-k", "-w"):
-            subprocess.run(as_user(self.user) + ["wineserver", arg], env=self.env(), stdout=subprocess.DEVNULL,
+            subprocess.run(as_user(self.user) + bench.WINESERVER + [arg], env=self.env(), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
 
     def reset(self):
@@ -465,7 +465,7 @@ class UserDriver(bench.Driver):
         bench.require_artifacts(bench.DRIVER_EXE)
         self._log = open(log_path, "ab")
         driver = prefix.programs / bench.DRIVER_EXE.name
-        self.proc = subprocess.Popen(as_user(prefix.user) + ["wine", str(driver)], env=prefix.env(display),
+        self.proc = subprocess.Popen(as_user(prefix.user) + bench.WINE + [str(driver)], env=prefix.env(display),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._log)
         self._buf = b""
         self.call("hello", timeout=120)

@@ -21,11 +21,14 @@ EXPECTED_SYSTEMS = [
 
 class PrefixesReportTheirSystem(unittest.TestCase):
     def test_every_prefix_kind(self):
+        bench.require_wine()
         bench.require_artifacts(bench.DRIVER_EXE)
         display = bench.Display()
         try:
             for kind, major, minor, build, product, wow64 in EXPECTED_SYSTEMS:
                 with self.subTest(kind=kind):
+                    if wow64:
+                        bench.require_wine(needs_wow64=True)
                     started = time.monotonic()
                     b = bench.Bench(kind, label=f"selftest-{kind}", display=display.name)
                     try:

@@ -21,8 +21,8 @@ from zoneinfo import ZoneInfo
 import bench
 from bench import BenchCase
 
-PROBE_EXE = bench.WIN32_DIR / "engine" / "win" / "engine_probe.exe"
-STANDIN_EXE = bench.WIN32_DIR / "engine" / "win" / "QuentaroDriver32setup.exe"
+PROBE_EXE = bench.WIN_DIR / "engine" / "win" / "engine_probe.exe"
+STANDIN_EXE = bench.WIN_DIR / "engine" / "win" / "QuentaroDriver32setup.exe"
 RECORD_NAME = "QuentaroDriver32setup.record"
 
 MSG_NOT_FOUND = "ﾃﾞｰﾀﾌｧｲﾙが見つかりません。ｾｯﾄｱｯﾌﾟを終了します。"
@@ -102,7 +102,7 @@ class ProbeRun:
 def run_probe(prefix, args, cwd, display=None, env=None, watch=None, timeout=180):
     """Runs engine_probe; `watch` sees each line as it arrives (the driver stand-in keeps the
     output pipe open until it ends, so only a line read at once tells what had happened then)."""
-    proc = subprocess.Popen(["wine", str(PROBE_EXE)] + [str(a) for a in args], cwd=str(cwd),
+    proc = subprocess.Popen(bench.WINE + [str(PROBE_EXE)] + [str(a) for a in args], cwd=str(cwd),
                             env=env or prefix.env(display), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     lines = []
     try:
@@ -452,9 +452,12 @@ class PlatformKindOfEachPrefix(unittest.TestCase):
     EXPECTED = {"win64": 4, "win2k": 1, "winxp": 2, "vista": 3, "win7": 5}
 
     def test_every_prefix(self):
+        bench.require_wine()
         bench.require_artifacts(PROBE_EXE)
         for kind, platform_kind in self.EXPECTED.items():
             with self.subTest(kind=kind):
+                if platform_kind == 4:
+                    bench.require_wine(needs_wow64=True)
                 prefix = bench.Prefix(kind, "engine-platform")
                 try:
                     run = run_probe(prefix, ["platform"], prefix.drive_c)

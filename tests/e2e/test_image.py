@@ -1,4 +1,6 @@
-"""The setup's program file: a 32-bit Windows GUI image that needs no DLL beyond Windows' own."""
+"""The setup's program file: a 32-bit Windows GUI image that needs no DLL beyond Windows' own; and
+the 64-bit test build of the same sources, which the bench runs where 32-bit code cannot run, is
+what its name says. Needs no Wine: runs on every machine."""
 
 import re
 import shutil
@@ -7,7 +9,12 @@ import unittest
 
 import bench
 
-OBJDUMP = shutil.which("i686-w64-mingw32-objdump") or "i686-w64-mingw32-objdump"
+
+
+def objdump(arch):
+    name = f"{arch}-w64-mingw32-objdump"
+    return shutil.which(name) or name
+
 
 # DLLs that every Windows from 2000 on ships in its system folder.
 SYSTEM_DLLS = {
@@ -18,14 +25,18 @@ SYSTEM_DLLS = {
 
 
 class ProgramImage(unittest.TestCase):
+    EXE = bench.PRODUCT_EXE
+    FORMAT = "pei-i386"
+    ARCH = "i686"
+
     @classmethod
     def setUpClass(cls):
-        bench.require_artifacts(bench.SETUP_EXE)
-        r = subprocess.run([OBJDUMP, "-p", str(bench.SETUP_EXE)], capture_output=True, text=True, check=True)
+        bench.require_artifacts(cls.EXE)
+        r = subprocess.run([objdump(cls.ARCH), "-p", str(cls.EXE)], capture_output=True, text=True, check=True)
         cls.dump = r.stdout
 
-    def test_pe32_i386_gui_program(self):
-        self.assertIn("file format pei-i386", self.dump)
+    def test_windows_gui_program_of_its_architecture(self):
+        self.assertIn(f"file format {self.FORMAT}\n", self.dump)
         self.assertRegex(self.dump, r"(?m)^Subsystem\s+00000002\b")  # Windows GUI
 
     def test_imports_system_dlls_only(self):
@@ -35,6 +46,12 @@ class ProgramImage(unittest.TestCase):
         # The rich edit library is loaded at run time from the system folder, never through the
         # import table (which would search the program's folder first).
         self.assertNotIn("riched20.dll", imported)
+
+
+class TestBuildImage(ProgramImage):
+    EXE = bench.TEST_BUILD_EXE
+    FORMAT = "pei-x86-64"
+    ARCH = "x86_64"
 
 
 if __name__ == "__main__":

@@ -121,6 +121,7 @@ class CompleteRun(InstallCase):
 
 class CompleteRunOn64Bit(CompleteRun):
     PREFIX = "win64"
+    NEEDS_WOW64 = True
     PLATFORM_KIND = 4
 
     def test_complete_run(self):

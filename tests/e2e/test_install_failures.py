@@ -25,7 +25,10 @@ def package_bytes(entries=None, signature=b"KJ47", version=b"V1.0"):
 
 
 class FailedInstall(InstallCase):
+    # Its packages are made for 64-bit Windows: entries for platform kind 4 and its system folder,
+    # no driver installer (which 32-bit Windows 7 would start).
     PREFIX = "win64"
+    NEEDS_WOW64 = True
 
     # name, package bytes (or None: built by the package tool from good_entries), the message
     # (None: none), the log view's lines when the message is up.

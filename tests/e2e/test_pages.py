@@ -115,7 +115,7 @@ class WizardCase(BenchCase):
     def assertNothingInstalled(self):
         drive_c = self.bench.prefix.drive_c
         self.assertFalse((drive_c / "Program Files" / "QUENTARO").exists())
-        self.assertEqual(sorted(f.name for f in self.folder.iterdir()), sorted([PACKAGE, bench.SETUP_EXE.name]))
+        self.assertEqual(sorted(f.name for f in self.folder.iterdir()), sorted([PACKAGE, bench.SETUP_NAME]))
 
 
 class Buttons(WizardCase):
@@ -271,7 +271,7 @@ class TextControls(WizardCase):
             for what, id_from, code, answer in cases:
                 with self.subTest(page=index, notification=what):
                     # ENPROTECTED: NMHDR, msg, wParam, lParam, CHARRANGE (a WM_CHAR 'x' on 0..1).
-                    enp = struct.pack("<IIIIIIii", control, id_from, code, WM_CHAR, ord("x"), 0, 0, 1)
+                    enp = bench.pack_enprotected(control, id_from, code, WM_CHAR, ord("x"), 0, 0, 1)
                     r = self.bench.driver.call("send-inprocess", sheet.hwnd, f"h{page}", WM_NOTIFY, id_from,
                                                "buf", enp.hex(), len(enp))
                     self.assertEqual(r["result"], answer)

@@ -60,6 +60,7 @@ class PackageAndDiskFaults(FaultCase):
     """64-bit Windows (platform kind 4)."""
 
     PREFIX = "win64"
+    NEEDS_WOW64 = True
     DESTINATION = "C:\\QUENTARO faults"
 
     def small_entries(self):

@@ -30,6 +30,7 @@ def sha256(path):
 
 class Load(rel.ReliabilityCase):
     PREFIX = "win64"
+    NEEDS_WOW64 = True
     RECORD = ("load", "Load (64-bit Windows 7, platform kind 4)", 3)
 
     def record(self, name, tried, did, disk, check):

@@ -135,6 +135,7 @@ BIG_CASES = [
 
 class HostilePackages(rel.ReliabilityCase):
     PREFIX = "win64"
+    NEEDS_WOW64 = True
     RECORD = ("packages", "Hostile and broken packages (64-bit Windows 7, platform kind 4)", 1)
 
     def expected_files(self, package):

@@ -126,7 +126,7 @@ class MissingPackage(StartupCase):
 class SecondCopy(StartupCase):
     def test_second_copy_ends_at_once_and_leaves_the_first_alone(self):
         first, sheet = self.start_wizard()
-        second = self.bench.start(self.folder / bench.SETUP_EXE.name, self.folder)
+        second = self.bench.start(self.folder / bench.SETUP_NAME, self.folder)
         watched = self.bench.driver.call("watch-exit", second.pid, 20000, timeout=40)
         self.assertEqual(watched["code"], EXIT_ALREADY_RUNNING)
         self.assertEqual([w for w in watched["windows"] if w["visible"]], [], "second copy showed nothing")
@@ -163,7 +163,7 @@ class Wizard(StartupCase):
         self.assertTrue(info["exstyle"] & bench.WS_EX_APPWINDOW, hex(info["exstyle"]))
         # Another process cannot read the icon handle under Wine (WM_GETICON fails): the icon is
         # found in the title bar's pixels instead.
-        self.assertTrue(self.bench.title_bar_shows_icon(sheet, self.folder / bench.SETUP_EXE.name, 129),
+        self.assertTrue(self.bench.title_bar_shows_icon(sheet, self.folder / bench.SETUP_NAME, 129),
                         "the title bar shows icon 129")
         # The frame is the sheet's owner and stays hidden.
         self.assertEqual(info["owner_pid"], p.pid)
