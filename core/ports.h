@@ -54,7 +54,7 @@ public:
     // byte of the package, mostly with the value it gave before: an implementation should forward a
     // value to the control only when it differs from the last one forwarded.
     virtual void SetProgress(std::int32_t percent) = 0;
-    // Appends `text` to the page's InstallLog and refreshes the log view (RefreshLogView).
+    // Appends `text` to the page's InstallLog; the log view follows it.
     virtual void AppendLog(const std::u16string& text) = 0;
 };
 

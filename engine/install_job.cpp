@@ -19,23 +19,19 @@ CCopyFilePropPage* FindInstallPage() noexcept {
     return sheet ? &sheet->m_copyFilePage : nullptr;
 }
 
-// Applies `format` to the whole text of the log view. The text of a package of many files is long,
-// and one EM_SETCHARFORMAT over all of it keeps the user-interface thread busy for as long as it
-// takes; in ranges of kProtectRange characters the thread answers other messages (painting, the
-// user) between two of them. The last range runs to the end (-1), as a selection of all would.
-void ProtectWholeLog(const win::RichEdit& log, CHARFORMATW& format) noexcept {
+// Protects the whole text of the log view (`length` characters) at 9.5 points. The text of a
+// package of many files is long, and one EM_SETCHARFORMAT over all of it keeps the user-interface
+// thread busy for as long as it takes; in ranges of kProtectRange characters, each one message to
+// the page, the thread answers other messages (painting, the user) between two of them. The last
+// range runs to the end (-1), as a selection of all would, and leaves the caret at the end.
+void ProtectWholeLog(CCopyFilePropPage& page, LONG length) noexcept {
     constexpr LONG kProtectRange = 16384;
-    GETTEXTLENGTHEX query{GTL_DEFAULT, 1200};
-    const LRESULT length =
-        ::SendMessageW(log.Hwnd(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0);
     LONG start = 0;
     while (length - start > kProtectRange) {
-        log.SetSel(start, start + kProtectRange);
-        log.SetSelectionCharFormat(format);
+        page.ProtectLogRange(start, start + kProtectRange);
         start += kProtectRange;
     }
-    log.SetSel(start, -1);
-    log.SetSelectionCharFormat(format);
+    page.ProtectLogRange(start, -1);
 }
 
 }  // namespace
@@ -44,21 +40,20 @@ void ProtectWholeLog(const win::RichEdit& log, CHARFORMATW& format) noexcept {
 class InstallJob {
 public:
     // Steps 2 to 9: true when the installation completed (shortcuts or not), false when a check or
-    // the extraction failed. Every control update is a message sent to the control, so it runs on
-    // the user-interface thread while this thread waits.
+    // the extraction failed. Every control update is a message sent to the control or the page, so
+    // it runs on the user-interface thread while this thread waits.
     static bool Run(CCopyFilePropPage& page);
     static void Complete(CCopyFilePropPage& page) noexcept { page.MarkJobCompleted(); }
 };
 
 bool InstallJob::Run(CCopyFilePropPage& page) {
-    page.InstallLog = kLogCheckDataFile;
-    page.RefreshLogView();
+    page.StartLog(kLogCheckDataFile);
 
     if (!page.CheckSignature() || !page.CheckVersion() || !page.CheckCrc() || !page.ExtractFiles())
         return false;
 
-    page.InstallLog += kLogCreateShortcut;
-    page.AppendToLogView(kLogCreateShortcut);
+    page.AddToLog(kLogCreateShortcut);
+    page.SyncLog();
 
     const wchar_t* closing = kLogInstalled;
     if (!page.CreateShortcuts()) {
@@ -67,17 +62,8 @@ bool InstallJob::Run(CCopyFilePropPage& page) {
     }
 
     // The closing line goes into the view only; InstallLog keeps ending with "Create shortcut...".
-    // The view shows InstallLog already: the line is appended rather than the whole text set again,
-    // which costs as much as the whole log on a package of many files. Then all of it is protected.
-    page.AppendToLogView(closing);
-    page.m_ctrlLog.SetSel(0, -1);
-    CHARFORMATW format{};
-    page.m_ctrlLog.GetSelectionCharFormat(format);
-    format.dwMask = CFM_SIZE | CFM_PROTECTED;
-    format.dwEffects = CFE_PROTECTED;
-    format.yHeight = CCopyFilePropPage::kLogHeightTwips;
-    ProtectWholeLog(page.m_ctrlLog, format);
-    page.m_ctrlLog.SetSel(-1, -1);
+    // Then all of the view's text is protected.
+    ProtectWholeLog(page, page.CloseLog(closing));
 
     page.SetItemText(IDC_TITLE, kCompletedTitle);
     page.SetItemText(IDC_SUBTITLE, kCompletedSubtitle);

@@ -16,6 +16,26 @@ namespace {
 
 constexpr UINT_PTR kStartTimer = 1;
 constexpr UINT kStartDelayMs = 20;
+// While the job runs, the view takes what the log gained this often (20 times a second).
+constexpr UINT_PTR kLogTimer = 2;
+constexpr UINT kLogSyncMs = 50;
+
+// The page's own messages, sent by the install job: each is one change of the log view, made on
+// the user-interface thread from start to end.
+constexpr UINT kMsgRefreshLog = WM_APP + 1;       // RefreshLogView
+constexpr UINT kMsgSyncLog = WM_APP + 2;          // SyncLogView
+constexpr UINT kMsgCloseLog = WM_APP + 3;         // lParam: the closing line; returns the length
+constexpr UINT kMsgProtectLogRange = WM_APP + 4;  // wParam: start, lParam: end (-1: to the end)
+
+// The format of the log's text: 9.5 points, optionally protected.
+CHARFORMATW LogFormat(bool protect) {
+    CHARFORMATW format{};
+    format.cbSize = sizeof(format);
+    format.dwMask = CFM_SIZE | (protect ? CFM_PROTECTED : 0);
+    format.dwEffects = protect ? CFE_PROTECTED : 0;
+    format.yHeight = CCopyFilePropPage::kLogHeightTwips;
+    return format;
+}
 
 }  // namespace
 
@@ -79,6 +99,10 @@ BOOL CCopyFilePropPage::OnKillActive() {
 }
 
 bool CCopyFilePropPage::OnTimer(UINT_PTR id) {
+    if (id == kLogTimer) {
+        SyncLogView();
+        return true;
+    }
     if (id != kStartTimer) return false;
     ::KillTimer(Hwnd(), id);
     if (m_bJobStarted) return true;
@@ -91,6 +115,7 @@ bool CCopyFilePropPage::OnTimer(UINT_PTR id) {
         return true;
     }
     ::CloseHandle(thread);
+    ::SetTimer(Hwnd(), kLogTimer, kLogSyncMs, nullptr);
     return true;
 }
 
@@ -98,6 +123,39 @@ HBRUSH CCopyFilePropPage::OnCtlColor(HDC dc, HWND control, UINT type) {
     HBRUSH brush = DefaultCtlColor(dc, control, type);
     m_look.SelectFont(dc, control);
     return brush;
+}
+
+bool CCopyFilePropPage::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+    switch (msg) {
+    case kMsgRefreshLog:
+        RefreshLogView();
+        result = 0;
+        return true;
+    case kMsgSyncLog:
+        SyncLogView();
+        result = 0;
+        return true;
+    case kMsgCloseLog: {
+        SyncLogView();
+        ::KillTimer(Hwnd(), kLogTimer);
+        m_bLogClosed = true;
+        AppendToLogView(reinterpret_cast<const wchar_t*>(lp));
+        GETTEXTLENGTHEX query{GTL_DEFAULT, 1200};
+        result = ::SendMessageW(m_ctrlLog.Hwnd(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0);
+        return true;
+    }
+    case kMsgProtectLogRange: {
+        const LONG end = static_cast<LONG>(lp);
+        CHARFORMATW format = LogFormat(true);
+        m_ctrlLog.SetSel(static_cast<LONG>(wp), end);
+        m_ctrlLog.SetSelectionCharFormat(format);
+        if (end == -1) m_ctrlLog.SetSel(-1, -1);
+        result = 0;
+        return true;
+    }
+    default:
+        return win::PropertyPage::OnMessage(msg, wp, lp, result);
+    }
 }
 
 bool CCopyFilePropPage::OnNotify(const NMHDR& header, LRESULT& result) {
@@ -120,14 +178,70 @@ void CCopyFilePropPage::FormatLogText() {
 }
 
 void CCopyFilePropPage::RefreshLogView() {
-    m_ctrlLog.SetText(InstallLog);
+    {
+        win::ScopedLock lock(m_logLock);
+        m_ctrlLog.SetText(InstallLog);
+        m_nLogShown = InstallLog.size();
+    }
     FormatLogText();
     m_ctrlLog.SetSel(-1, -1);
+}
+
+void CCopyFilePropPage::SyncLogView() {
+    if (m_bLogClosed) return;
+    std::wstring added;
+    {
+        win::ScopedLock lock(m_logLock);
+        if (InstallLog.size() > m_nLogShown) added.assign(InstallLog, m_nLogShown, std::wstring::npos);
+        m_nLogShown = InstallLog.size();
+    }
+    if (!added.empty()) AppendToLogView(added);
+}
+
+void CCopyFilePropPage::AppendToLogView(const std::wstring& added) {
+    // The view shows InstallLog up to the append, so putting the added text at the end at 9.5
+    // points leaves the view as RefreshLogView would: the same text, all of it at 9.5 points, the
+    // caret at the end. Setting the whole text again would make each update cost as much as the
+    // whole log. The caret goes to the end (the user may have clicked elsewhere), the format of
+    // the empty selection there becomes the one the inserted text takes, and EM_REPLACESEL inserts
+    // it and leaves the caret after it. EM_REPLACESEL edits a read-only control, and nothing in
+    // the log is protected before the job's last step. Runs on the user-interface thread within
+    // one message, so no input of the user comes between the three.
+    m_ctrlLog.SetSel(-1, -1);
+    CHARFORMATW format = LogFormat(false);
+    m_ctrlLog.SetSelectionCharFormat(format);
+    ::SendMessageW(m_ctrlLog.Hwnd(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+}
+
+void CCopyFilePropPage::StartLog(const std::wstring& text) {
+    {
+        win::ScopedLock lock(m_logLock);
+        InstallLog = text;
+    }
+    ::SendMessageW(Hwnd(), kMsgRefreshLog, 0, 0);
+}
+
+void CCopyFilePropPage::AddToLog(const std::wstring& added) {
+    win::ScopedLock lock(m_logLock);
+    InstallLog += added;
+}
+
+void CCopyFilePropPage::SyncLog() {
+    ::SendMessageW(Hwnd(), kMsgSyncLog, 0, 0);
+}
+
+LONG CCopyFilePropPage::CloseLog(const wchar_t* closing) {
+    return static_cast<LONG>(::SendMessageW(Hwnd(), kMsgCloseLog, 0, reinterpret_cast<LPARAM>(closing)));
+}
+
+void CCopyFilePropPage::ProtectLogRange(LONG start, LONG end) {
+    ::SendMessageW(Hwnd(), kMsgProtectLogRange, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
 }
 
 // ---- The engine's view of the page --------------------------------------------
 
 void CCopyFilePropPage::ShowError(const std::u16string& text) {
+    SyncLog();
     ShowErrorBox(Hwnd(), quentaro::ToWide(text).c_str());
 }
 
@@ -139,26 +253,7 @@ void CCopyFilePropPage::SetProgress(std::int32_t percent) {
 }
 
 void CCopyFilePropPage::AppendLog(const std::u16string& text) {
-    const std::wstring added = quentaro::ToWide(text);
-    InstallLog += added;
-    AppendToLogView(added);
-}
-
-void CCopyFilePropPage::AppendToLogView(const std::wstring& added) {
-    // The view shows InstallLog up to the append (every change of it is followed by a refresh), so
-    // putting the added text at the end at 9.5 points leaves the view as RefreshLogView would: the
-    // same text, all of it at 9.5 points, the caret at the end. Setting the whole text again would
-    // make each line cost as much as the whole log. The caret goes to the end (the user may have
-    // clicked elsewhere), the format of the empty selection there becomes the one the inserted text
-    // takes, and EM_REPLACESEL inserts it and leaves the caret after it. EM_REPLACESEL edits a
-    // read-only control, and nothing in the log is protected before the job's last step.
-    m_ctrlLog.SetSel(-1, -1);
-    CHARFORMATW format{};
-    format.cbSize = sizeof(format);
-    format.dwMask = CFM_SIZE;
-    format.yHeight = kLogHeightTwips;
-    m_ctrlLog.SetSelectionCharFormat(format);
-    ::SendMessageW(m_ctrlLog.Hwnd(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+    AddToLog(quentaro::ToWide(text));
 }
 
 // ---- Engine operations ---------------------------------------------------------

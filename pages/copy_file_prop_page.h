@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "app/win/handles.h"
 #include "app/win/property_sheet.h"
 #include "app/win/rich_edit.h"
 #include "controls/percent_progress_ctrl.h"
@@ -20,9 +22,10 @@ class InstallJob;
 // owned by the page, the progress bar and the log.
 //
 // Threads: the page's handlers run on the user-interface thread. Once the page's dialog is
-// initialised, the install job (InstallThreadProc) is the only writer of InstallLog, the log view,
-// the progress bar and controls 1018 and 1019; every control update is a message sent to the
-// control, so it runs on the user-interface thread. Until the job has completed, the page refuses
+// initialised, the install job (InstallThreadProc) is the only writer of InstallLog, the progress
+// bar and controls 1018 and 1019; every control update is a message sent to the control, so it
+// runs on the user-interface thread. The log view is changed by the page's own handlers only
+// (see the log operations below). Until the job has completed, the page refuses
 // every way of ending the wizard or leaving the page (Finish, Cancel, Escape, close, Back), so the
 // job never meets a destroyed page. A failed job ends the setup through CSetupApp::EndSetup.
 class CCopyFilePropPage : public win::PropertyPage, public quentaro::InstallUi {
@@ -33,14 +36,35 @@ public:
     // The log view's character height: 9.5 points.
     static constexpr LONG kLogHeightTwips = 190;
 
-    // Log operations, used by the install job and the extraction (job thread).
-    // FormatLogText: the whole text at 190 twips (9.5 points); the selection is left on all of it.
+    // The log. InstallLog is written by the install job (job thread) under a lock; the view is
+    // changed on the user-interface thread alone, and each change is one message handled there
+    // from start to end, so that nothing the user does in the view (a click, a selection, a drag)
+    // comes between moving the caret, setting the format and inserting. While the job runs, the
+    // view takes what InstallLog gained every kLogSyncMs (lines are gathered: a line costs the job
+    // a string append); before a message and at the end the job brings it up to date at once. At
+    // every moment the view shows a beginning of InstallLog (and, at the end, the closing line).
+
+    // Job thread: InstallLog becomes `text` and the view shows it (RefreshLogView).
+    void StartLog(const std::wstring& text);
+    // Job thread: appends to InstallLog; the view follows.
+    void AddToLog(const std::wstring& added);
+    // Job thread: the view shows all of InstallLog when this returns.
+    void SyncLog();
+    // Job thread: the view shows all of InstallLog followed by `closing` (InstallLog keeps ending
+    // before it) and is no longer updated from InstallLog. Returns the length of the view's text.
+    LONG CloseLog(const wchar_t* closing);
+    // Job thread: characters [start, end) of the view (end -1: to the end) become protected at 9.5
+    // points; after the range that runs to the end the caret is put at the end.
+    void ProtectLogRange(LONG start, LONG end);
+
+    // User-interface thread. FormatLogText: the whole text at 190 twips (9.5 points); the selection
+    // is left on all of it. RefreshLogView: the view's text becomes InstallLog, formatted, with the
+    // caret at the end. AppendToLogView: `added` appended to the view at 9.5 points, at the cost of
+    // the added text alone, the caret at the end. SyncLogView: appends what InstallLog gained.
     void FormatLogText();
-    // The view's text becomes InstallLog, formatted, with the caret at the end.
     void RefreshLogView();
-    // The same view after `added` has been appended to InstallLog, at the cost of the added text
-    // alone: it is appended to the view at 9.5 points. Needs a view that shows InstallLog as it was.
     void AppendToLogView(const std::wstring& added);
+    void SyncLogView();
 
     // Engine operations on the page's state (job thread). 1 = passed/done, 0 = failed after the
     // operation's own message (ExtractFiles: or nothing to install, without a message).
@@ -56,7 +80,8 @@ public:
     // Whether the install job has completed (Finish enabled). Any thread.
     bool IsJobCompleted() const noexcept { return m_bJobCompleted.load(); }
 
-    // quentaro::InstallUi (job thread). AppendLog appends to InstallLog and to the view.
+    // quentaro::InstallUi (job thread). AppendLog appends to InstallLog (the view follows);
+    // ShowError brings the view up to date before the message.
     void ShowError(const std::u16string& text) override;
     void SetProgress(std::int32_t percent) override;
     void AppendLog(const std::u16string& text) override;
@@ -76,6 +101,7 @@ protected:
     // The page is not left while the job runs (and its log is not read back meanwhile).
     BOOL OnKillActive() override;
     bool OnTimer(UINT_PTR id) override;
+    bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
     HBRUSH OnCtlColor(HDC dc, HWND control, UINT type) override;
     bool OnNotify(const NMHDR& header, LRESULT& result) override;
 
@@ -88,8 +114,11 @@ private:
     void MarkJobCompleted() noexcept { m_bJobCompleted = true; }
 
     win::RichEdit m_ctrlLog;
-    std::wstring InstallLog;
-    page_look::PageLook m_look;  // title font (1018) and body font (1019)
+    std::wstring InstallLog;  // guarded by m_logLock while the job runs
+    win::CriticalSection m_logLock;
+    std::size_t m_nLogShown = 0;  // UI thread: how much of InstallLog the view shows
+    bool m_bLogClosed = false;    // UI thread: the closing line is in the view
+    page_look::PageLook m_look;   // title font (1018) and body font (1019)
     CPercentProgressCtrl m_ctrlProgress;
     std::int32_t m_nPlatformKind = 0;
     std::wstring m_strDestFolder;

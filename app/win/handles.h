@@ -119,6 +119,32 @@ private:
     HDC m_dc = nullptr;
 };
 
+// A critical section, and the lock that holds one for a scope (Windows 2000 has no slim locks).
+class CriticalSection {
+public:
+    CriticalSection() noexcept { ::InitializeCriticalSection(&m_section); }
+    ~CriticalSection() { ::DeleteCriticalSection(&m_section); }
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+
+    void Enter() noexcept { ::EnterCriticalSection(&m_section); }
+    void Leave() noexcept { ::LeaveCriticalSection(&m_section); }
+
+private:
+    CRITICAL_SECTION m_section{};
+};
+
+class ScopedLock {
+public:
+    explicit ScopedLock(CriticalSection& section) noexcept : m_section(section) { m_section.Enter(); }
+    ~ScopedLock() { m_section.Leave(); }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+
+private:
+    CriticalSection& m_section;
+};
+
 // GetDC / ReleaseDC.
 class WindowDc {
 public:

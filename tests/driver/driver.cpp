@@ -239,14 +239,21 @@ LRESULT SendOrFail(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT timeoutMs = kSen
 }
 
 // WM_GETTEXT across processes (Wine and Windows marshal this message).
+// The window's text. The length and the text are two messages: a text that grows between them
+// (a log being written) fills the buffer, and is then read again with more room, so that a reply
+// is never a text cut short by the reading.
 std::wstring TextOf(HWND h) {
     LRESULT len = 0;
     if (!SendWithTimeout(h, WM_GETTEXTLENGTH, 0, 0, len)) Fail("WM_GETTEXTLENGTH timed out");
-    std::vector<wchar_t> buf(static_cast<size_t>(len) + 64, L'\0');
-    LRESULT got = 0;
-    if (!SendWithTimeout(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), got))
-        Fail("WM_GETTEXT timed out");
-    return std::wstring(buf.data(), static_cast<size_t>(got));
+    size_t size = static_cast<size_t>(len) + 64;
+    for (;;) {
+        std::vector<wchar_t> buf(size, L'\0');
+        LRESULT got = 0;
+        if (!SendWithTimeout(h, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()), got))
+            Fail("WM_GETTEXT timed out");
+        if (static_cast<size_t>(got) + 1 < size) return std::wstring(buf.data(), static_cast<size_t>(got));
+        size *= 2;
+    }
 }
 
 std::string HwndJson(HWND h) {

@@ -85,5 +85,62 @@ class LogView(InstallCase):
         self.finish(p, sheet)
 
 
+# Mouse messages a user's hand sends to the log view (posted, as input arrives).
+WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, MK_LBUTTON = 0x0200, 0x0201, 0x0202, 0x0203, 0x0001
+
+
+def point(x, y):
+    return (y << 16) | x
+
+
+class LogUnderUserInput(InstallCase):
+    """The user clicks, double-clicks, drags and selects in the log while 2,000 files are
+    installed: the view never shows anything but a beginning of the log, and ends exactly as it
+    would without the user. (On Windows XP: the installation completes on every build the bench
+    runs.)"""
+
+    PREFIX = "winxp"
+    FILES = 2000
+
+    def disturb(self, sheet, round_):
+        """One round of a user's hand in the log view: a click, a double click, a drag, and a
+        selection of a range of its text."""
+        r = sheet.control(iw.IDC_LOG)["rect"]
+        width, height = r["right"] - r["left"], r["bottom"] - r["top"]
+        x1, y1 = 5 + (round_ * 37) % max(width - 10, 1), 5 + (round_ * 13) % max(height - 10, 1)
+        x2, y2 = 5 + (round_ * 53 + 40) % max(width - 10, 1), 5 + (round_ * 29 + 20) % max(height - 10, 1)
+        post = lambda msg, wp, lp: self.bench.driver.call("post", sheet.hwnd, iw.IDC_LOG, msg, wp, lp)  # noqa: E731
+        post(WM_LBUTTONDOWN, MK_LBUTTON, point(x1, y1))
+        post(WM_LBUTTONUP, 0, point(x1, y1))
+        post(WM_LBUTTONDBLCLK, MK_LBUTTON, point(x2, y2))
+        post(WM_LBUTTONUP, 0, point(x2, y2))
+        post(WM_LBUTTONDOWN, MK_LBUTTON, point(x1, y1))
+        for step in range(1, 4):
+            post(WM_MOUSEMOVE, MK_LBUTTON, point(x1 + (x2 - x1) * step // 3, y1 + (y2 - y1) * step // 3))
+        post(WM_LBUTTONUP, 0, point(x2, y2))
+        sheet.send(iw.IDC_LOG, iw.EM_SETSEL, round_ % 50, round_ % 50 + 30)
+
+    def test_clicks_drags_and_selections_while_it_installs(self):
+        names = [f"f{i:04d}.txt" for i in range(self.FILES)]
+        self.write_package([entry(name, 0, b"x") for name in names] + [entry("QUENTARO.exe", 0, b"MZ")])
+        expected = ([iw.LOG_FIRST] + [f'Create "{name}"...' for name in names] + ['Create "QUENTARO.exe"...']
+                    + [iw.LOG_SHORTCUT, iw.LOG_DONE])
+        p, sheet = self.run_to_install_page("C:\\QUENTARO clicks")
+        rounds = []
+
+        def watch(lines):
+            # Whatever the user did, the view shows a beginning of the log, line for line.
+            self.assertEqual(lines, expected[:len(lines)], f"after {len(rounds)} rounds of input")
+            self.disturb(sheet, len(rounds))
+            rounds.append(len(lines))
+
+        self.assertIsNone(self.wait_for_job(p, sheet, timeout=300, watch=watch))
+        self.assertIsNone(p.exit_code(), "the setup is still running")
+        self.assertGreater(len(rounds), 3, "the user had time to act while it installed")
+        self.assertEqual(self.log_lines(sheet), expected)
+        self.assertLogFormatted(sheet, protected=True)
+        self.finish(p, sheet)
+
+
 if __name__ == "__main__":
     unittest.main()
