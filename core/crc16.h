@@ -40,6 +40,16 @@ std::uint16_t Crc16Update(std::uint16_t r, const std::uint8_t* data, std::size_t
 // The standard CRC-16/X-25 of `count` bytes: the check value that a package stores.
 std::uint16_t Crc16X25(const std::uint8_t* data, std::size_t count);
 
+namespace detail {
+// How the register runs over a buffer. Crc16Update uses carry-less multiplication where the processor
+// has it (x86 with PCLMULQDQ and SSE2, found out once at run time) and slice-by-8 tables elsewhere;
+// tests pick either here. kClmul falls back to the tables on a processor without it.
+enum class Crc16Method { kSliced, kClmul };
+bool Crc16ClmulAvailable();
+std::uint16_t Crc16UpdateWith(Crc16Method method, std::uint16_t r, const std::uint8_t* data,
+                              std::size_t count);
+}  // namespace detail
+
 }  // namespace quentaro
 
 #endif  // QUENTARO_CORE_CRC16_H
