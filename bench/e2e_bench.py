@@ -14,9 +14,11 @@ takes. Afterwards the progress bar is asked how often it painted (the registered
 "QUENTARO.PaintCount", answered by the bar itself).
 
 Figures:
-- 256 MiB: the install against `cp` of the package plus one native CRC pass over it
-  (bench/crc_tool.cpp over core/crc16), both on the host, on the same warm files;
-- per-file cost: install time / number of files, 10,000 small files against 100;
+- 256 MiB: the install against the I/O floor, `cp` of the package plus one `cat` of it, both
+  on the host, on the same warm files; beside it the older baseline, `cp` plus one native CRC pass
+  (bench/crc_tool.cpp over core/crc16);
+- per-file cost: install time / number of files for 10,000 small files (goal 1 ms), and against
+  100 files (goal 1.2);
 - progress bar paints during the 256 MiB install against the bar's width in pixels plus two;
 - the slowest WM_NULL answer against 100 ms.
 """
@@ -117,14 +119,20 @@ def timed(args):
 
 
 def baseline(package, scratch):
-    """(cp seconds, crc seconds) over the package's bytes, on the host."""
+    """(cp seconds, cat seconds, crc seconds) over the package's bytes, on the host. The I/O floor
+    of an installation is one copy of the package to the destination drive plus one more read of
+    it (cp + cat); the older baseline put the native CRC pass in place of the read."""
     target = scratch / "copy.bin"
     cp_seconds, _ = timed(["cp", str(package), str(target)])
+    started = time.monotonic()
+    with open(os.devnull, "wb") as null:
+        subprocess.run(["cat", str(package)], check=True, stdout=null)
+    cat_seconds = time.monotonic() - started
     crc_seconds, out = timed([str(CRC_TOOL), str(package)])
     target.unlink()
     if not out.startswith("f0b8 "):
         raise bench.BenchError(f"the package does not pass the native CRC pass: {out}")
-    return cp_seconds, crc_seconds
+    return cp_seconds, cat_seconds, crc_seconds
 
 
 # ---------------------------------------------------------------------------------------------
@@ -254,10 +262,11 @@ def main():
         lines = []
         all_probes = []
         if large is not None:
-            installs, copies, crcs = [], [], []
+            installs, copies, cats, crcs = [], [], [], []
             for run in range(args.runs):
-                cp_s, crc_s = baseline(large, store)
+                cp_s, cat_s, crc_s = baseline(large, store)
                 copies.append(cp_s)
+                cats.append(cat_s)
                 crcs.append(crc_s)
                 r = run_install(b, large, args.timeout, paint_message)
                 size = sum(f.stat().st_size for f in installed_files(b))
@@ -266,15 +275,17 @@ def main():
                 installs.append(r)
                 all_probes += r.probes
                 log(f"  {args.large_mib} MiB run {run + 1}: install {r.seconds:.3f} s, cp {cp_s:.3f} s, "
-                    f"crc {crc_s:.3f} s, paints {r.paints}, bar {r.bar_width} px, "
+                    f"cat {cat_s:.3f} s, crc {crc_s:.3f} s, paints {r.paints}, bar {r.bar_width} px, "
                     f"slowest probe {max((x for x in r.probes if x is not None), default=0)} ms, "
                     f"probes over {PROBE_LIMIT_MS} ms (s after the start, ms): {r.slow}")
             install_s = statistics.median(r.seconds for r in installs)
+            floor_s = statistics.median(c + k for c, k in zip(copies, cats))
             base_s = statistics.median(c + k for c, k in zip(copies, crcs))
             lines.append(f"{args.large_mib} MiB package, median of {args.runs}: cp {statistics.median(copies):.3f} s, "
-                         f"CRC {statistics.median(crcs):.3f} s, baseline (median of cp + CRC) {base_s:.3f} s; "
+                         f"cat {statistics.median(cats):.3f} s, CRC {statistics.median(crcs):.3f} s; "
                          f"install {install_s:.3f} s = {args.large_mib * MIB / install_s / 1e6:.0f} MB/s")
-            lines.append(ratio_line("install vs cp + CRC", install_s, base_s, 1.5))
+            lines.append(ratio_line("install vs I/O floor (cp + cat)", install_s, floor_s, 1.5))
+            lines.append(ratio_line("install vs cp + CRC (older baseline)", install_s, base_s, 1.5))
             paints = max(r.paints for r in installs) if installs[0].paints is not None else None
             width = installs[0].bar_width
             if paints is None:
@@ -299,8 +310,11 @@ def main():
                 per_file[count] = statistics.median(times) / (count + 1)
                 lines.append(f"{count} files, median of {args.runs}: {statistics.median(times):.3f} s, "
                              f"{per_file[count] * 1e3:.3f} ms per file")
-            lines.append(ratio_line(f"per file, {args.many} vs {args.few} files", per_file[args.many] * 1e3,
-                                    per_file[args.few] * 1e3, 2.0, unit="ms"))
+            many_ms = per_file[args.many] * 1e3
+            lines.append(f"per file, {args.many} files: {many_ms:.3f} ms "
+                         f"(goal <= 1.0 ms: {'met' if many_ms <= 1.0 else 'missed'})")
+            lines.append(ratio_line(f"per file, {args.many} vs {args.few} files", many_ms,
+                                    per_file[args.few] * 1e3, 1.2, unit="ms"))
         answered = [x for x in all_probes if x is not None]
         unanswered = len(all_probes) - len(answered)
         if all_probes:
