@@ -4,12 +4,18 @@
 #define QUENTARO_CORE_ENGINE_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/package.h"
 #include "core/ports.h"
 
 namespace quentaro {
+
+// The package file that the checks and the extraction share (see OpenPackage in core/checks.h).
+struct HeldPackage {
+    std::unique_ptr<PackageFile> file;
+};
 
 struct InstallEngine {
     PackageStore& package;
@@ -22,6 +28,8 @@ struct InstallEngine {
     std::u16string destinationFolder;  // leading white space already removed
     std::u16string systemFolder;       // as GetSystemDirectoryW gives it
     std::u16string packageName = kPackageFileName;
+    // Shared by the copies of this engine: the checks and the extraction read one file.
+    std::shared_ptr<HeldPackage> held = std::make_shared<HeldPackage>();
 };
 
 }  // namespace quentaro

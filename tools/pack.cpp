@@ -1,6 +1,7 @@
 #include "tools/pack.h"
 
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cerrno>
@@ -62,11 +63,16 @@ bool Convert(const char* to, const char* from, const std::string& input, std::st
 
 class HostPackageFile : public PackageFile {
 public:
-    explicit HostPackageFile(std::ifstream stream) : m_stream(std::move(stream)) {
+    HostPackageFile(std::ifstream stream, const FileIdentity& identity)
+        : m_stream(std::move(stream)), m_identity(identity) {
         m_stream.seekg(0, std::ios::end);
         const std::streamoff end = m_stream.tellg();
         m_size = end < 0 ? 0 : static_cast<std::uint64_t>(end);
         m_stream.seekg(0);
+    }
+    bool GetIdentity(FileIdentity& identity) override {
+        identity = m_identity;
+        return true;
     }
     std::uint64_t Size() override { return m_size; }
     bool Seek(std::uint64_t offset) override {
@@ -86,6 +92,7 @@ public:
 
 private:
     std::ifstream m_stream;
+    FileIdentity m_identity;
     std::uint64_t m_size = 0;
 };
 
@@ -101,7 +108,6 @@ public:
 class NoFiles : public TargetFileSystem {
 public:
     std::unique_ptr<TargetFile> Create(const std::u16string&) override { return nullptr; }
-    bool SetFileTimes(const std::u16string&, const FileTimes&) override { return false; }
 };
 
 class NoShell : public Shell {
@@ -484,9 +490,16 @@ bool UtcClock::LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) {
 }
 
 std::unique_ptr<PackageFile> HostPackageStore::Open(const std::u16string& name) {
-    std::ifstream stream(Utf16ToUtf8(name), std::ios::binary);
+    const std::string path = Utf16ToUtf8(name);
+    std::ifstream stream(path, std::ios::binary);
     if (!stream) return nullptr;
-    return std::make_unique<HostPackageFile>(std::move(stream));
+    // The device and inode of the name just opened (a tool's reading: the name is not expected to
+    // change under it).
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return nullptr;
+    const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
+                                static_cast<std::uint64_t>(status.st_ino)};
+    return std::make_unique<HostPackageFile>(std::move(stream), identity);
 }
 
 std::vector<std::uint8_t> LayoutTable(const std::vector<ImageEntry>& entries,

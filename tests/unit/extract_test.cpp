@@ -180,11 +180,6 @@ public:
         if (!file) return nullptr;
         return std::make_unique<File>(m_trace, std::move(file), Narrow(path));
     }
-    bool SetFileTimes(const std::u16string& path, const FileTimes& times) override {
-        m_trace.events.push_back("times " + Narrow(path) + " " + std::to_string(times.creation) + " " +
-                                 std::to_string(times.lastWrite));
-        return m_files.SetFileTimes(path, times);
-    }
 
 private:
     class File : public TargetFile {
@@ -197,6 +192,15 @@ private:
         WriteStatus Close() override {
             m_trace.events.push_back("close " + m_path);
             return m_file->Close();
+        }
+        bool SetTimes(const FileTimes& times) override {
+            m_trace.events.push_back("times " + m_path + " " + std::to_string(times.creation) + " " +
+                                     std::to_string(times.lastWrite));
+            return m_file->SetTimes(times);
+        }
+        bool Commit() override {
+            m_trace.events.push_back("commit " + m_path);
+            return m_file->Commit();
         }
 
     private:
@@ -257,6 +261,7 @@ Trace ReferenceExtraction(const std::vector<pack::ImageEntry>& entries, std::int
             }
             trace.events.push_back("close " + path);
             trace.events.push_back("times " + path + times);
+            trace.events.push_back("commit " + path);
         }
         if (i + 1 == entries.size() && kind == 5) {
             trace.events.push_back("run C:\\dest\\QuentaroDriver32setup.exe Quentaro.inf C:\\dest");
@@ -472,6 +477,9 @@ TEST(ExtractFiles, FaultsWhileWritingStopWithTheirMessage) {
     const Case cases[] = {
         {"cannot create", [](Rig& r, const std::u16string& p) { r.files.refused.insert(p); },
          kMsgDataFileNotFound},
+        // Found only when the written file is to take the name: the same message.
+        {"old file cannot be replaced",
+         [](Rig& r, const std::u16string& p) { r.files.failCommitTo.insert(p); }, kMsgDataFileNotFound},
         {"write error", [](Rig& r, const std::u16string& p) { r.files.failWritesTo = p; },
          kMsgFileWriteFailed},
         {"disk full", [](Rig& r, const std::u16string&) { r.files.capacity = 300 + 400; }, kMsgDiskFull},
