@@ -353,7 +353,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     RecordingUi ui;
     NoFiles files;
     CodePageDecoder decoder(options.codePage);
-    UtcClock clock;
+    FixedOffsetClock clock(0);  // the checks read no time stamp
     NoShell shell;
     InstallEngine engine{store, ui, files, decoder, clock, shell, 0, u"", u"", Utf8ToUtf16(path)};
     struct Step {
@@ -374,7 +374,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         ok = ok && passed;
     }
 
-    // The limits that the extraction checks, on every platform kind (time stamps read as UTC).
+    // The limits that the extraction checks, on every platform kind and in every time zone.
     std::unique_ptr<PackageFile> file = store.Open(engine.packageName);
     if (!file) {
         err << path << ": cannot be opened\n";
@@ -393,14 +393,20 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         return true;
     };
     std::int32_t failedKind = 0;
-    for (std::int32_t kind = -1; kind <= 5 && check.ok(); ++kind) {
-        check = ValidatePackage(file->Size(), header, readEntry, kind, decoder, clock);
-        failedKind = kind;
+    for (std::int64_t offset : kZoneOffsets) {
+        FixedOffsetClock zone(offset);
+        for (std::int32_t kind = -1; kind <= 5 && check.ok(); ++kind) {
+            check = ValidatePackage(file->Size(), header, readEntry, kind, decoder, zone);
+            failedKind = kind;
+        }
     }
     if (check.ok()) {
         out << "format: ok\n";
     } else if (check.fault == PackageFault::kTooLong || check.fault == PackageFault::kTableOutside) {
         out << "format: FAILED: " << FaultText(check.fault) << "\n";
+    } else if (check.fault == PackageFault::kBadTimeStamp) {
+        out << "format: FAILED: entry " << check.entry << " (platform kind " << failedKind
+            << "): time stamp is not a real date and time " << kStampRangeEverywhere << "\n";
     } else {
         out << "format: FAILED: entry " << check.entry << " (platform kind " << failedKind
             << "): " << FaultText(check.fault) << "\n";
@@ -484,8 +490,8 @@ std::u16string CodePageDecoder::DecodeAnsi(const std::uint8_t* bytes, std::size_
     return name;
 }
 
-bool UtcClock::LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) {
-    utcSeconds = UtcSecondsOfCivil(local);
+bool FixedOffsetClock::LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) {
+    utcSeconds = UtcSecondsOfCivil(local) - m_offset;
     return true;
 }
 
@@ -543,7 +549,6 @@ Manifest ParseManifest(const std::string& text, const std::string& folder, int c
     std::string line;
     int number = 0;
     CodePageDecoder decoder(codePage);
-    UtcClock clock;
     auto fail = [&](const std::string& message) {
         manifest.entries.clear();
         manifest.error = LineError(number, message);
@@ -612,19 +617,22 @@ Manifest ParseManifest(const std::string& text, const std::string& folder, int c
         image.timeStamp = entry.timeStamp;
         image.target = entry.target;
         const PackageEntry record = MakeEntry(image, 0, 0);
-        for (std::int32_t kind = -1; kind <= 5; ++kind) {
-            EntryPlan plan;
-            const PackageFault fault = PlanEntry(kMaxPackageLength, record, kind, decoder, clock, plan);
-            if (fault == PackageFault::kBadName) {
-                return fail("name \"" + entry.name + "\" is not a sound file name" +
-                            (entry.target != 0
-                                 ? " (in the system folder the part after its last \"%\" and the "
-                                   "character after it is used)"
-                                 : ""));
-            }
-            if (fault == PackageFault::kBadTimeStamp) {
-                return fail("time \"" + entry.timeStamp +
-                            "\" is not a real date and time from 1970-01-01 00:00:00 to 2038-01-19 03:14:07");
+        for (std::int64_t offset : kZoneOffsets) {
+            FixedOffsetClock clock(offset);
+            for (std::int32_t kind = -1; kind <= 5; ++kind) {
+                EntryPlan plan;
+                const PackageFault fault = PlanEntry(kMaxPackageLength, record, kind, decoder, clock, plan);
+                if (fault == PackageFault::kBadName) {
+                    return fail("name \"" + entry.name + "\" is not a sound file name" +
+                                (entry.target != 0
+                                     ? " (in the system folder the part after its last \"%\" and the "
+                                       "character after it is used)"
+                                     : ""));
+                }
+                if (fault == PackageFault::kBadTimeStamp) {
+                    return fail("time \"" + entry.timeStamp + "\" is not a real date and time " +
+                                kStampRangeEverywhere);
+                }
             }
         }
 
