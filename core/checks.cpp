@@ -161,7 +161,8 @@ int CheckCrc(const InstallEngine& engine) {
     if (length > kMaxPackageLength) return Fail(engine, file, kMsgDataFileDamaged);
     if (!file->Seek(0)) return Fail(engine, file, kMsgDataFileReadFailed);
 
-    std::vector<std::uint8_t> block(kCrcBlockSize);
+    const std::size_t blockSize = engine.crcBlockSize > 0 ? engine.crcBlockSize : kCrcBlockSize;
+    std::vector<std::uint8_t> block(blockSize);
     std::uint16_t r = kCrc16Initial;
     std::uint64_t done = 0;
     // The value after every byte is floor(50 * done / length); the bar is given it after the first
@@ -171,7 +172,7 @@ int CheckCrc(const InstallEngine& engine) {
     bool given = false;
     while (done < length) {
         const std::uint64_t left = length - done;
-        const std::size_t want = left < kCrcBlockSize ? static_cast<std::size_t>(left) : kCrcBlockSize;
+        const std::size_t want = left < blockSize ? static_cast<std::size_t>(left) : blockSize;
         const ReadResult read = file->Read(block.data(), want);
         // The file is held denying writers, so it cannot have shrunk: no bytes before its end is a
         // read error.

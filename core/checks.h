@@ -24,10 +24,6 @@ std::unique_ptr<PackageFile> OpenPackage(const InstallEngine& engine, const char
 // Closes the file that the readers share; the next reader opens the package anew.
 void ReleasePackage(const InstallEngine& engine);
 
-// The package is read in blocks of up to this size for the check value: few enough reads that the
-// check runs at the speed of the disk.
-inline constexpr std::size_t kCrcBlockSize = 1024 * 1024;
-
 // Bytes 0..3 are "KJ47".
 int CheckSignature(const InstallEngine& engine);
 // Bytes 16..19, as a text ending at the first zero byte, are "V1.0" or sort before it.

@@ -165,7 +165,9 @@ int ExtractFiles(const InstallEngine& engine) {
     if (check.fault == PackageFault::kReadFailed) return fail(kMsgDataFileReadFailed);
     if (!check.ok()) return fail(kMsgDataFileDamaged);
 
-    std::vector<std::uint8_t> buffer(kCopyBufferSize);
+    const std::uint32_t blocksPerChunk = BlocksPerChunk(engine.copyBufferSize);
+    const std::size_t smallest = std::size_t{blocksPerChunk} * kCopyBlockSize + (kCopyBlockSize - 1);
+    std::vector<std::uint8_t> buffer(engine.copyBufferSize > smallest ? engine.copyBufferSize : smallest);
     std::uint64_t done = 0;
     PackageEntry entry;
     EntryPlan plan;
@@ -190,7 +192,7 @@ int ExtractFiles(const InstallEngine& engine) {
             }
             // The entry is copied as whole blocks of kCopyBlockSize bytes, then the remainder, which
             // is also a step (of nothing) when it is empty; the bar is given a value after each.
-            // Up to kBlocksPerChunk blocks, with the remainder after the last of them, travel
+            // Up to blocksPerChunk blocks, with the remainder after the last of them, travel
             // through the buffer in one read and one write; the values of their steps follow
             // the write, in order.
             const std::uint32_t blocks = entry.dataSize / kCopyBlockSize;
@@ -199,7 +201,7 @@ int ExtractFiles(const InstallEngine& engine) {
             bool last = false;
             while (!last) {
                 const std::uint32_t left = blocks - copied;
-                const std::uint32_t chunkBlocks = left < kBlocksPerChunk ? left : kBlocksPerChunk;
+                const std::uint32_t chunkBlocks = left < blocksPerChunk ? left : blocksPerChunk;
                 last = chunkBlocks == left;
                 const std::size_t bytes =
                     std::size_t{chunkBlocks} * kCopyBlockSize + (last ? std::size_t{remainder} : 0);

@@ -265,6 +265,35 @@ TEST(CheckCrc, ReadsInWholeBlocks) {
     EXPECT_EQ(rig.store.readSizes, (std::vector<std::size_t>{kCrcBlockSize, kCrcBlockSize, 500}));
 }
 
+TEST(CheckCrc, SmallerBlocksGiveTheSameValuesAtTheSameBytes) {
+    std::vector<std::uint8_t> bytes(2000);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + i / 7);
+    bytes = Sealed(bytes);
+    const struct {
+        std::size_t blockSize;
+        std::vector<std::size_t> reads;  // the first reads asked for
+    } cases[] = {{1, {1, 1, 1}}, {7, {7, 7, 7}}, {1000, {1000, 1000, 2}}, {4096, {2002}}};
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.engine.crcBlockSize = c.blockSize;
+        EXPECT_EQ(RunCheck(CheckCrc, bytes, rig), 1) << c.blockSize;
+        ASSERT_GE(rig.store.readSizes.size(), c.reads.size());
+        EXPECT_EQ(std::vector<std::size_t>(rig.store.readSizes.begin(),
+                                           rig.store.readSizes.begin() + static_cast<long>(c.reads.size())),
+                  c.reads)
+            << c.blockSize;
+        // The same values whatever the block; each given after its byte, before the next block's.
+        const std::vector<Step> reference = ReferenceSteps(bytes.size());
+        const std::vector<Step> given = GivenSteps(rig);
+        ASSERT_EQ(given.size(), reference.size()) << c.blockSize;
+        for (std::size_t i = 0; i < given.size(); ++i) {
+            EXPECT_EQ(given[i].value, reference[i].value) << c.blockSize << " " << i;
+            EXPECT_GE(given[i].at, reference[i].at) << c.blockSize << " " << i;
+            EXPECT_LT(given[i].at, reference[i].at + c.blockSize) << c.blockSize << " " << i;
+        }
+    }
+}
+
 TEST(CheckProgressSteps, NextIsTheFirstCountOfTheNextValue) {
     const std::uint64_t big = ~std::uint64_t{0};
     for (std::uint64_t length :

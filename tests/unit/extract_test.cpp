@@ -133,6 +133,33 @@ TEST(ExtractFiles, StepsOf260BytesThenTheRemainderThroughTheCopyBuffer) {
     }
 }
 
+TEST(ExtractFiles, ASmallerCopyBufferGivesTheSameFilesAndValues) {
+    const std::string big(5 * 260 + 17, 'b');
+    const std::vector<std::uint8_t> package =
+        Package({Entry("a", 0, "x"), Entry("big", 0, big), Entry("blocks", 0, std::string(3 * 260, 'c'))});
+    const struct {
+        std::size_t bufferSize;
+        std::vector<std::size_t> bigWrites;  // the writes of "big"
+    } cases[] = {
+        {1, {260, 260, 260, 260, 260 + 17}},  // enlarged to one block and a remainder
+        {519, {260, 260, 260, 260, 260 + 17}},
+        {779, {520, 520, 260 + 17}},
+        {kCopyBufferSize, {5 * 260 + 17}},
+    };
+    Rig reference;
+    ASSERT_EQ(Extract(reference, package), 1);
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.engine.copyBufferSize = c.bufferSize;
+        EXPECT_EQ(Extract(rig, package), 1) << c.bufferSize;
+        EXPECT_EQ(rig.files.files[kDest + u"big"].writeSizes, c.bigWrites) << c.bufferSize;
+        EXPECT_EQ(rig.ui.progress, reference.ui.progress) << c.bufferSize;
+        EXPECT_EQ(rig.ui.log, reference.ui.log);
+        for (const auto& [path, file] : reference.files.files)
+            EXPECT_EQ(rig.files.files[path].data, file.data);
+    }
+}
+
 TEST(ExtractFiles, EmptyEntryGivesAnEmptyFileWithItsLogLineAndTime) {
     Rig rig;
     EXPECT_EQ(Extract(rig, Package({Entry("data", 0, Repeat('d', 100)), Entry("empty", 0, "")})), 1);

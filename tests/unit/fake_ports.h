@@ -5,6 +5,7 @@
 #define QUENTARO_TESTS_UNIT_FAKE_PORTS_H
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -108,9 +109,15 @@ inline ReadResult FakePackageFile::Read(std::uint8_t* buffer, std::size_t count)
     const std::vector<std::uint8_t>& bytes = *m_bytes;
     const std::uint64_t end = m_store.zeroTail ? Size() : bytes.size();
     const std::size_t most = m_store.maxRead && *m_store.maxRead < count ? *m_store.maxRead : count;
-    while (result.count < most && m_position < end) {
-        buffer[result.count++] = m_position < bytes.size() ? bytes[m_position] : 0;
-        ++m_position;
+    if (m_position < end) {
+        const std::uint64_t available = end - m_position;
+        result.count = available < most ? static_cast<std::size_t>(available) : most;
+        // The stored bytes, then zeros for a reported length beyond them.
+        const std::uint64_t stored = m_position < bytes.size() ? bytes.size() - m_position : 0;
+        const std::size_t copied = stored < result.count ? static_cast<std::size_t>(stored) : result.count;
+        if (copied > 0) std::memcpy(buffer, bytes.data() + m_position, copied);
+        if (result.count > copied) std::memset(buffer + copied, 0, result.count - copied);
+        m_position += result.count;
     }
     m_store.delivered += result.count;
     return result;
