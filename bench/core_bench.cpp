@@ -27,6 +27,10 @@ constexpr std::size_t kMiB = 1024 * 1024;
 class MemoryPackageFile : public PackageFile {
 public:
     explicit MemoryPackageFile(const std::vector<std::uint8_t>& bytes) : m_bytes(bytes) {}
+    bool GetIdentity(FileIdentity& identity) override {
+        identity = FileIdentity{0, 1};
+        return true;
+    }
     std::uint64_t Size() override { return m_bytes.size(); }
     bool Seek(std::uint64_t offset) override {
         m_position = offset;
@@ -85,6 +89,8 @@ public:
         return WriteStatus::kOk;
     }
     WriteStatus Close() override { return WriteStatus::kOk; }
+    bool SetTimes(const FileTimes&) override { return true; }
+    bool Commit() override { return true; }
 
 private:
     std::uint64_t& m_written;
@@ -96,7 +102,6 @@ public:
         ++files;
         return std::make_unique<DiscardingFile>(written);
     }
-    bool SetFileTimes(const std::u16string&, const FileTimes&) override { return true; }
     std::uint64_t files = 0;
     std::uint64_t written = 0;
 };

@@ -12,31 +12,89 @@ namespace quentaro {
 
 namespace {
 
+// One reader's view of the shared file, with a position of its own.
+class HeldPackageView : public PackageFile {
+public:
+    explicit HeldPackageView(std::shared_ptr<HeldPackage> held) : m_held(std::move(held)) {}
+
+    bool GetIdentity(FileIdentity& identity) override {
+        return m_held->file && m_held->file->GetIdentity(identity);
+    }
+    std::uint64_t Size() override { return m_held->file ? m_held->file->Size() : 0; }
+    bool Seek(std::uint64_t offset) override {
+        m_position = offset;
+        return m_held->file && m_held->file->Seek(offset);
+    }
+    ReadResult Read(std::uint8_t* buffer, std::size_t count) override {
+        ReadResult result;
+        // Another view may have moved the file's position since this one read.
+        if (!m_held->file || !m_held->file->Seek(m_position)) {
+            result.ioError = true;
+            return result;
+        }
+        result = m_held->file->Read(buffer, count);
+        m_position += result.count;
+        return result;
+    }
+
+private:
+    std::shared_ptr<HeldPackage> m_held;
+    std::uint64_t m_position = 0;
+};
+
 // Closes the package, then shows `message`: a failed check never keeps the file open behind its box.
 int Fail(const InstallEngine& engine, std::unique_ptr<PackageFile>& file, const char16_t* message) {
     file.reset();
+    ReleasePackage(engine);
     engine.ui.ShowError(message);
     return 0;
 }
 
-// Opens the package, reads the four bytes at `offset` and closes it again. On failure the message
-// has been shown and false is returned.
+// Opens the package, reads the four bytes at `offset` and closes this reader's view. On failure the
+// package has been released, the message has been shown and false is returned.
 bool ReadHeaderField(const InstallEngine& engine, std::uint64_t offset, std::uint8_t* bytes) {
-    std::unique_ptr<PackageFile> file = engine.package.Open(engine.packageName);
+    const char16_t* message = nullptr;
+    std::unique_ptr<PackageFile> file = OpenPackage(engine, message);
     if (!file) {
-        engine.ui.ShowError(kMsgDataFileNotFound);
+        engine.ui.ShowError(message);
         return false;
     }
-    const bool read = ReadZeroPadded(*file, offset, bytes, 4);
-    file.reset();
-    if (!read) {
-        engine.ui.ShowError(kMsgDataFileReadFailed);
+    if (!ReadZeroPadded(*file, offset, bytes, 4)) {
+        Fail(engine, file, kMsgDataFileReadFailed);
         return false;
     }
     return true;
 }
 
 }  // namespace
+
+std::unique_ptr<PackageFile> OpenPackage(const InstallEngine& engine, const char16_t*& message) {
+    std::unique_ptr<PackageFile> opened = engine.package.Open(engine.packageName);
+    if (!opened) {
+        ReleasePackage(engine);
+        message = kMsgDataFileNotFound;
+        return nullptr;
+    }
+    HeldPackage& held = *engine.held;
+    if (!held.file) {
+        held.file = std::move(opened);
+    } else {
+        FileIdentity now;
+        FileIdentity checked;
+        const bool same = opened->GetIdentity(now) && held.file->GetIdentity(checked) && now == checked;
+        opened.reset();
+        if (!same) {
+            ReleasePackage(engine);
+            message = kMsgDataFileDamaged;
+            return nullptr;
+        }
+    }
+    return std::make_unique<HeldPackageView>(engine.held);
+}
+
+void ReleasePackage(const InstallEngine& engine) {
+    engine.held->file.reset();
+}
 
 ReadResult ReadFully(PackageFile& file, std::uint8_t* buffer, std::size_t count) {
     ReadResult total;
@@ -80,6 +138,7 @@ int CheckSignature(const InstallEngine& engine) {
     std::array<std::uint8_t, 4> bytes{};
     if (!ReadHeaderField(engine, kSignatureOffset, bytes.data())) return 0;
     if (IsPackageSignature(bytes.data())) return 1;
+    ReleasePackage(engine);
     engine.ui.ShowError(kMsgDataFileDamaged);
     return 0;
 }
@@ -88,19 +147,22 @@ int CheckVersion(const InstallEngine& engine) {
     std::array<std::uint8_t, 4> bytes{};
     if (!ReadHeaderField(engine, kVersionOffset, bytes.data())) return 0;
     if (IsAcceptedVersion(bytes.data())) return 1;
+    ReleasePackage(engine);
     engine.ui.ShowError(kMsgDataFileDamaged);
     return 0;
 }
 
 int CheckCrc(const InstallEngine& engine) {
-    std::unique_ptr<PackageFile> file = engine.package.Open(engine.packageName);
-    if (!file) return Fail(engine, file, kMsgDataFileNotFound);
+    const char16_t* message = nullptr;
+    std::unique_ptr<PackageFile> file = OpenPackage(engine, message);
+    if (!file) return Fail(engine, file, message);
     const std::uint64_t length = file->Size();
     // A file of 2 GiB or more is no package; reading it through would only take long.
     if (length > kMaxPackageLength) return Fail(engine, file, kMsgDataFileDamaged);
     if (!file->Seek(0)) return Fail(engine, file, kMsgDataFileReadFailed);
 
-    std::vector<std::uint8_t> block(kCrcBlockSize);
+    const std::size_t blockSize = engine.crcBlockSize > 0 ? engine.crcBlockSize : kCrcBlockSize;
+    std::vector<std::uint8_t> block(blockSize);
     std::uint16_t r = kCrc16Initial;
     std::uint64_t done = 0;
     // The value after every byte is floor(50 * done / length); the bar is given it after the first
@@ -110,9 +172,9 @@ int CheckCrc(const InstallEngine& engine) {
     bool given = false;
     while (done < length) {
         const std::uint64_t left = length - done;
-        const std::size_t want = left < kCrcBlockSize ? static_cast<std::size_t>(left) : kCrcBlockSize;
+        const std::size_t want = left < blockSize ? static_cast<std::size_t>(left) : blockSize;
         const ReadResult read = file->Read(block.data(), want);
-        // The file is held without sharing, so it cannot have shrunk: no bytes before its end is a
+        // The file is held denying writers, so it cannot have shrunk: no bytes before its end is a
         // read error.
         if (read.ioError || read.count == 0) return Fail(engine, file, kMsgDataFileReadFailed);
         const std::size_t count = read.count < want ? read.count : want;
@@ -129,10 +191,8 @@ int CheckCrc(const InstallEngine& engine) {
             }
         }
     }
-    file.reset();
     if (r == kCrc16Residue) return 1;
-    engine.ui.ShowError(kMsgDataFileDamaged);
-    return 0;
+    return Fail(engine, file, kMsgDataFileDamaged);
 }
 
 }  // namespace quentaro

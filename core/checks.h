@@ -1,19 +1,28 @@
 // The three package checks run before anything is installed: signature, format version and check
-// value. Each opens the package anew, closes it before it returns, returns 1 when the package passes
-// and 0 when it fails, after showing its message.
+// value. Each opens the package by its name (see OpenPackage), returns 1 when the package passes and
+// 0 when it fails, after closing the package and showing its message.
 #ifndef QUENTARO_CORE_CHECKS_H
 #define QUENTARO_CORE_CHECKS_H
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "core/engine.h"
 
 namespace quentaro {
 
-// The package is read in blocks of up to this size for the check value: few enough reads that the
-// check runs at the speed of the disk.
-inline constexpr std::size_t kCrcBlockSize = 1024 * 1024;
+// Opens the package for one reader: the checks, then the extraction. Every reader opens it by its
+// name, so that a package that is gone or held by another program gives the same message at every
+// step; but all of them read the one file that the first reader opened. That file stays open,
+// denying writers and deletion, from the first check until ReleasePackage (the end of the
+// extraction, or a failed step): the bytes that are installed are the bytes that were checked.
+// When the name no longer leads to that file, the package has been replaced after a check.
+// Returns null after releasing the package, with `message` set to the text to show: the package
+// cannot be opened (kMsgDataFileNotFound) or has been replaced (kMsgDataFileDamaged).
+std::unique_ptr<PackageFile> OpenPackage(const InstallEngine& engine, const char16_t*& message);
+// Closes the file that the readers share; the next reader opens the package anew.
+void ReleasePackage(const InstallEngine& engine);
 
 // Bytes 0..3 are "KJ47".
 int CheckSignature(const InstallEngine& engine);

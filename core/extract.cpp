@@ -107,9 +107,13 @@ std::u16string CreateLogLine(const std::u16string& fileName) {
 }
 
 std::uint64_t GetInstallSize(const InstallEngine& engine) {
-    std::unique_ptr<PackageFile> file = engine.package.Open(engine.packageName);
+    // Called between the checks and the extraction, it reads the file they share and leaves it held;
+    // called on its own, it closes the package again.
+    const bool heldBefore = engine.held->file != nullptr;
+    const char16_t* message = nullptr;
+    std::unique_ptr<PackageFile> file = OpenPackage(engine, message);
     if (!file) {
-        engine.ui.ShowError(kMsgDataFileNotFound);
+        engine.ui.ShowError(message);
         return 0;
     }
     PackageHeader header;
@@ -117,6 +121,7 @@ std::uint64_t GetInstallSize(const InstallEngine& engine) {
     TableStatus status = ReadHeader(*file, header);
     if (status == TableStatus::kOk) status = SumInstallSize(*file, header, engine.platformKind, total);
     file.reset();
+    if (status != TableStatus::kOk || !heldBefore) ReleasePackage(engine);
     if (status != TableStatus::kOk) {
         engine.ui.ShowError(MessageOf(status));
         return 0;
@@ -125,13 +130,20 @@ std::uint64_t GetInstallSize(const InstallEngine& engine) {
 }
 
 int ExtractFiles(const InstallEngine& engine) {
-    std::unique_ptr<PackageFile> package = engine.package.Open(engine.packageName);
+    const char16_t* openMessage = nullptr;
+    std::unique_ptr<PackageFile> package = OpenPackage(engine, openMessage);
+    // The package is closed on every way out, also after the last entry.
+    struct Release {
+        const InstallEngine& engine;
+        ~Release() { ReleasePackage(engine); }
+    } release{engine};
     auto fail = [&](const char16_t* message) {
         package.reset();
+        ReleasePackage(engine);
         engine.ui.ShowError(message);
         return 0;
     };
-    if (!package) return fail(kMsgDataFileNotFound);
+    if (!package) return fail(openMessage);
 
     PackageHeader header;
     std::uint64_t total = 0;
@@ -153,7 +165,9 @@ int ExtractFiles(const InstallEngine& engine) {
     if (check.fault == PackageFault::kReadFailed) return fail(kMsgDataFileReadFailed);
     if (!check.ok()) return fail(kMsgDataFileDamaged);
 
-    std::vector<std::uint8_t> buffer(kCopyBufferSize);
+    const std::uint32_t blocksPerChunk = BlocksPerChunk(engine.copyBufferSize);
+    const std::size_t smallest = std::size_t{blocksPerChunk} * kCopyBlockSize + (kCopyBlockSize - 1);
+    std::vector<std::uint8_t> buffer(engine.copyBufferSize > smallest ? engine.copyBufferSize : smallest);
     std::uint64_t done = 0;
     PackageEntry entry;
     EntryPlan plan;
@@ -172,10 +186,13 @@ int ExtractFiles(const InstallEngine& engine) {
 
             std::unique_ptr<TargetFile> target = engine.files.Create(path);
             if (!target) return fail(kMsgDataFileNotFound);
-            if (!package->Seek(entry.dataOffset)) return fail(kMsgDataFileReadFailed);
+            if (!package->Seek(entry.dataOffset)) {
+                target.reset();
+                return fail(kMsgDataFileReadFailed);
+            }
             // The entry is copied as whole blocks of kCopyBlockSize bytes, then the remainder, which
             // is also a step (of nothing) when it is empty; the bar is given a value after each.
-            // Up to kBlocksPerChunk blocks, with the remainder after the last of them, travel
+            // Up to blocksPerChunk blocks, with the remainder after the last of them, travel
             // through the buffer in one read and one write; the values of their steps follow
             // the write, in order.
             const std::uint32_t blocks = entry.dataSize / kCopyBlockSize;
@@ -184,7 +201,7 @@ int ExtractFiles(const InstallEngine& engine) {
             bool last = false;
             while (!last) {
                 const std::uint32_t left = blocks - copied;
-                const std::uint32_t chunkBlocks = left < kBlocksPerChunk ? left : kBlocksPerChunk;
+                const std::uint32_t chunkBlocks = left < blocksPerChunk ? left : blocksPerChunk;
                 last = chunkBlocks == left;
                 const std::size_t bytes =
                     std::size_t{chunkBlocks} * kCopyBlockSize + (last ? std::size_t{remainder} : 0);
@@ -209,13 +226,21 @@ int ExtractFiles(const InstallEngine& engine) {
             done += remainder;
             engine.ui.SetProgress(ExtractionProgress(done, total));
             const WriteStatus closed = target->Close();
-            target.reset();
-            if (closed != WriteStatus::kOk) return fail(MessageOf(closed));
+            if (closed != WriteStatus::kOk) {
+                target.reset();
+                return fail(MessageOf(closed));
+            }
             // The times are set on the closed file: closing a written file would move its last-write
             // time again.
-            if (!engine.files.SetFileTimes(path, FileTimes{plan.utcSeconds, plan.utcSeconds})) {
+            if (!target->SetTimes(FileTimes{plan.utcSeconds, plan.utcSeconds})) {
+                target.reset();
                 return fail(kMsgFileWriteFailed);
             }
+            // Only the complete file, with its times, takes the name. An old file that cannot be
+            // replaced gives the message of a file that cannot be created, as it always has.
+            const bool committed = target->Commit();
+            target.reset();
+            if (!committed) return fail(kMsgDataFileNotFound);
         }
         // An installer that cannot be started leaves the driver uninstalled: the setup could not be
         // done, and says so instead of completing.

@@ -13,11 +13,15 @@ namespace quentaro {
 
 // Entries are copied in steps of this size: the bar moves after each block and after the remainder.
 inline constexpr std::uint32_t kCopyBlockSize = 260;
-// The bytes themselves travel through one buffer of this size, as many whole blocks as fit with
-// room for a remainder, in one read from the package and one write to the file.
-inline constexpr std::size_t kCopyBufferSize = 1024 * 1024;
-inline constexpr std::uint32_t kBlocksPerChunk =
-    static_cast<std::uint32_t>((kCopyBufferSize - (kCopyBlockSize - 1)) / kCopyBlockSize);
+// The bytes themselves travel through one buffer (InstallEngine::copyBufferSize, kCopyBufferSize in
+// the program), as many whole blocks as fit with room for a remainder, in one read from the package
+// and one write to the file: BlocksPerChunk of them, at least one (a smaller buffer is enlarged).
+constexpr std::uint32_t BlocksPerChunk(std::size_t bufferSize) {
+    return bufferSize < 2 * kCopyBlockSize - 1
+               ? 1
+               : static_cast<std::uint32_t>((bufferSize - (kCopyBlockSize - 1)) / kCopyBlockSize);
+}
+inline constexpr std::uint32_t kBlocksPerChunk = BlocksPerChunk(kCopyBufferSize);
 // Started from the destination folder, after the last entry, on PlatformKind 5.
 inline constexpr char16_t kDriverInstallerName[] = u"QuentaroDriver32setup.exe";
 inline constexpr char16_t kDriverInstallerParameters[] = u"Quentaro.inf";

@@ -111,7 +111,8 @@ char16_t AsciiUpper(char16_t c) {
     return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
 }
 
-// "CON", "nul.txt", "Com1 .log": names that Windows opens as devices in every folder.
+// "CON", "nul.txt", "Com1 .log", "LPT\u00B9": names that Windows opens as devices in every folder.
+// The superscript digits one to three (code page 1252 bytes 0xB9, 0xB2, 0xB3) count as digits there.
 bool IsDeviceName(const std::u16string& name) {
     std::u16string base = name.substr(0, name.find(u'.'));
     while (!base.empty() && base.back() == u' ') base.pop_back();
@@ -121,7 +122,8 @@ bool IsDeviceName(const std::u16string& name) {
         if (base == device) return true;
     }
     if (base.size() == 4 && (base.compare(0, 3, u"COM") == 0 || base.compare(0, 3, u"LPT") == 0) &&
-        base[3] >= u'1' && base[3] <= u'9') {
+        ((base[3] >= u'1' && base[3] <= u'9') || base[3] == u'\u00B9' || base[3] == u'\u00B2' ||
+         base[3] == u'\u00B3')) {
         return true;
     }
     return false;

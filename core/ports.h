@@ -19,10 +19,23 @@ struct ReadResult {
     bool ioError = false;   // the read failed (as opposed to reaching the end of the file)
 };
 
+// What tells one file from another on its volume, for as long as both are open.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity& other) const {
+        return volume == other.volume && index == other.index;
+    }
+    bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
 // The package, open for reading. Destroying the object closes the file.
 class PackageFile {
 public:
     virtual ~PackageFile() = default;
+    // The volume and index of the open file (GetFileInformationByHandle); false when they cannot be
+    // read.
+    virtual bool GetIdentity(FileIdentity& identity) = 0;
     // Length of the file in bytes (GetFileSizeEx).
     virtual std::uint64_t Size() = 0;
     // Positions at `offset` bytes from the start of the file; false when that fails. Offsets beyond
@@ -37,9 +50,10 @@ public:
 class PackageStore {
 public:
     virtual ~PackageStore() = default;
-    // Opens `name` (relative to the current directory) for reading without sharing: while the
-    // returned object lives, no other open of the file succeeds (CreateFileW with GENERIC_READ, share
-    // mode 0, OPEN_EXISTING). Returns null when the file cannot be opened, for whatever reason.
+    // Opens `name` (relative to the current directory) for reading, sharing it with readers only:
+    // while the returned object lives, the file cannot be written, truncated, renamed or deleted, and
+    // an open that does not share reading fails (CreateFileW with GENERIC_READ, FILE_SHARE_READ,
+    // OPEN_EXISTING). Returns null when the file cannot be opened, for whatever reason.
     virtual std::unique_ptr<PackageFile> Open(const std::u16string& name) = 0;
 };
 
@@ -65,33 +79,42 @@ enum class WriteStatus {
     kFailed,    // any other failure
 };
 
-// A target file open for writing. Destroying the object without Close() closes it too.
-class TargetFile {
-public:
-    virtual ~TargetFile() = default;
-    // Writes all `count` bytes (WriteFile, looping over partial writes). `count` may be 0.
-    virtual WriteStatus Write(const std::uint8_t* data, std::size_t count) = 0;
-    // Closes the file (CloseHandle); called once, and no other call follows it.
-    virtual WriteStatus Close() = 0;
-};
-
 // Creation and last-write time to give a file, in seconds since 1970-01-01 00:00:00 UTC.
 struct FileTimes {
     std::int64_t creation = 0;
     std::int64_t lastWrite = 0;
 };
 
+// A file being written under a temporary name in the folder of the name it is to take. Only Commit
+// gives it that name; destroying the object before a successful Commit closes the file if it is
+// open and deletes it, so a failure leaves neither a partial file nor a temporary one, and any old
+// file of that name as it was.
+class TargetFile {
+public:
+    virtual ~TargetFile() = default;
+    // Writes all `count` bytes (WriteFile, looping over partial writes). `count` may be 0.
+    virtual WriteStatus Write(const std::uint8_t* data, std::size_t count) = 0;
+    // Closes the file (CloseHandle); called once, and only SetTimes and Commit follow it.
+    virtual WriteStatus Close() = 0;
+    // Sets the creation and last-write time of the closed file; its last-access time keeps its value
+    // (SetFileTime with a null last-access time). False when the times cannot be set.
+    virtual bool SetTimes(const FileTimes& times) = 0;
+    // Gives the closed file its name, in place of any file or link of that name: a link is replaced,
+    // never written through (MoveFileExW with MOVEFILE_REPLACE_EXISTING). False when that fails; the
+    // old file then keeps its name and content.
+    virtual bool Commit() = 0;
+};
+
 // The folders that the engine writes to.
 class TargetFileSystem {
 public:
     virtual ~TargetFileSystem() = default;
-    // Creates the file at the full path `path` for writing, or empties an existing file of that name,
-    // without sharing (CreateFileW with GENERIC_WRITE, share mode 0, CREATE_ALWAYS). Returns null when
-    // it cannot be created (missing folder, read-only or busy file, no right to write there).
+    // Starts a file that is to take the full path `path`: creates a new file under a temporary name
+    // in the same folder for writing, without sharing (CreateFileW with GENERIC_WRITE, share mode 0,
+    // CREATE_NEW). Returns null when it cannot be created (missing folder, no right to write there),
+    // or when an old file of that name could not be replaced because it is read-only or busy (it is
+    // opened for writing without sharing, and left unchanged, to find out).
     virtual std::unique_ptr<TargetFile> Create(const std::u16string& path) = 0;
-    // Sets the creation and last-write time of the closed file at `path`; its last-access time keeps
-    // its value (SetFileTime with a null last-access time). False when the times cannot be set.
-    virtual bool SetFileTimes(const std::u16string& path, const FileTimes& times) = 0;
 };
 
 // Converts package names to UTF-16.

@@ -260,42 +260,44 @@ void CCopyFilePropPage::AppendLog(const std::u16string& text) {
 
 namespace {
 
-// The engine over one set of the system's ports, for one operation.
+// The engine over one set of the system's ports, for one operation; the package file that the
+// operations share is the page's.
 struct EngineRun {
     quentaro::WinEnginePorts ports;
     quentaro::InstallEngine engine;
 
     EngineRun(quentaro::InstallUi& ui, std::int32_t platformKind, const std::wstring& destination,
-              const std::wstring& system)
+              const std::wstring& system, std::shared_ptr<quentaro::HeldPackage> held)
         : engine(ports.MakeEngine(ui, platformKind, quentaro::ToU16(destination), quentaro::ToU16(system))) {
         engine.packageName = quentaro::ToU16(GetSetupApp()->m_pszDataFile);
+        engine.held = std::move(held);
     }
 };
 
 }  // namespace
 
 int CCopyFilePropPage::CheckSignature() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
     return quentaro::CheckSignature(run.engine);
 }
 
 int CCopyFilePropPage::CheckVersion() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
     return quentaro::CheckVersion(run.engine);
 }
 
 int CCopyFilePropPage::CheckCrc() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
     return quentaro::CheckCrc(run.engine);
 }
 
 std::uint64_t CCopyFilePropPage::GetInstallSize() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
     return quentaro::GetInstallSize(run.engine);
 }
 
 int CCopyFilePropPage::ExtractFiles() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder);
+    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
     return quentaro::ExtractFiles(run.engine);
 }
 

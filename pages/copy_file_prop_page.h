@@ -7,12 +7,14 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/win/handles.h"
 #include "app/win/property_sheet.h"
 #include "app/win/rich_edit.h"
 #include "controls/percent_progress_ctrl.h"
+#include "core/engine.h"
 #include "core/ports.h"
 #include "wizard/page_look.h"
 
@@ -123,6 +125,9 @@ private:
     std::int32_t m_nPlatformKind = 0;
     std::wstring m_strDestFolder;
     std::wstring m_strSystemFolder;
+    // The package as the checks opened it, kept open for the extraction (job thread; see
+    // quentaro::OpenPackage).
+    std::shared_ptr<quentaro::HeldPackage> m_heldPackage = std::make_shared<quentaro::HeldPackage>();
 
     std::atomic<bool> m_bJobCompleted{false};
     bool m_bJobStarted = false;                // UI thread

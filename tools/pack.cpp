@@ -1,6 +1,7 @@
 #include "tools/pack.h"
 
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cerrno>
@@ -62,11 +63,16 @@ bool Convert(const char* to, const char* from, const std::string& input, std::st
 
 class HostPackageFile : public PackageFile {
 public:
-    explicit HostPackageFile(std::ifstream stream) : m_stream(std::move(stream)) {
+    HostPackageFile(std::ifstream stream, const FileIdentity& identity)
+        : m_stream(std::move(stream)), m_identity(identity) {
         m_stream.seekg(0, std::ios::end);
         const std::streamoff end = m_stream.tellg();
         m_size = end < 0 ? 0 : static_cast<std::uint64_t>(end);
         m_stream.seekg(0);
+    }
+    bool GetIdentity(FileIdentity& identity) override {
+        identity = m_identity;
+        return true;
     }
     std::uint64_t Size() override { return m_size; }
     bool Seek(std::uint64_t offset) override {
@@ -86,6 +92,7 @@ public:
 
 private:
     std::ifstream m_stream;
+    FileIdentity m_identity;
     std::uint64_t m_size = 0;
 };
 
@@ -101,7 +108,6 @@ public:
 class NoFiles : public TargetFileSystem {
 public:
     std::unique_ptr<TargetFile> Create(const std::u16string&) override { return nullptr; }
-    bool SetFileTimes(const std::u16string&, const FileTimes&) override { return false; }
 };
 
 class NoShell : public Shell {
@@ -347,7 +353,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     RecordingUi ui;
     NoFiles files;
     CodePageDecoder decoder(options.codePage);
-    UtcClock clock;
+    FixedOffsetClock clock(0);  // the checks read no time stamp
     NoShell shell;
     InstallEngine engine{store, ui, files, decoder, clock, shell, 0, u"", u"", Utf8ToUtf16(path)};
     struct Step {
@@ -368,7 +374,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         ok = ok && passed;
     }
 
-    // The limits that the extraction checks, on every platform kind (time stamps read as UTC).
+    // The limits that the extraction checks, on every platform kind and in every time zone.
     std::unique_ptr<PackageFile> file = store.Open(engine.packageName);
     if (!file) {
         err << path << ": cannot be opened\n";
@@ -387,14 +393,20 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         return true;
     };
     std::int32_t failedKind = 0;
-    for (std::int32_t kind = -1; kind <= 5 && check.ok(); ++kind) {
-        check = ValidatePackage(file->Size(), header, readEntry, kind, decoder, clock);
-        failedKind = kind;
+    for (std::int64_t offset : kZoneOffsets) {
+        FixedOffsetClock zone(offset);
+        for (std::int32_t kind = -1; kind <= 5 && check.ok(); ++kind) {
+            check = ValidatePackage(file->Size(), header, readEntry, kind, decoder, zone);
+            failedKind = kind;
+        }
     }
     if (check.ok()) {
         out << "format: ok\n";
     } else if (check.fault == PackageFault::kTooLong || check.fault == PackageFault::kTableOutside) {
         out << "format: FAILED: " << FaultText(check.fault) << "\n";
+    } else if (check.fault == PackageFault::kBadTimeStamp) {
+        out << "format: FAILED: entry " << check.entry << " (platform kind " << failedKind
+            << "): time stamp is not a real date and time " << kStampRangeEverywhere << "\n";
     } else {
         out << "format: FAILED: entry " << check.entry << " (platform kind " << failedKind
             << "): " << FaultText(check.fault) << "\n";
@@ -478,15 +490,22 @@ std::u16string CodePageDecoder::DecodeAnsi(const std::uint8_t* bytes, std::size_
     return name;
 }
 
-bool UtcClock::LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) {
-    utcSeconds = UtcSecondsOfCivil(local);
+bool FixedOffsetClock::LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) {
+    utcSeconds = UtcSecondsOfCivil(local) - m_offset;
     return true;
 }
 
 std::unique_ptr<PackageFile> HostPackageStore::Open(const std::u16string& name) {
-    std::ifstream stream(Utf16ToUtf8(name), std::ios::binary);
+    const std::string path = Utf16ToUtf8(name);
+    std::ifstream stream(path, std::ios::binary);
     if (!stream) return nullptr;
-    return std::make_unique<HostPackageFile>(std::move(stream));
+    // The device and inode of the name just opened (a tool's reading: the name is not expected to
+    // change under it).
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return nullptr;
+    const FileIdentity identity{static_cast<std::uint64_t>(status.st_dev),
+                                static_cast<std::uint64_t>(status.st_ino)};
+    return std::make_unique<HostPackageFile>(std::move(stream), identity);
 }
 
 std::vector<std::uint8_t> LayoutTable(const std::vector<ImageEntry>& entries,
@@ -530,7 +549,6 @@ Manifest ParseManifest(const std::string& text, const std::string& folder, int c
     std::string line;
     int number = 0;
     CodePageDecoder decoder(codePage);
-    UtcClock clock;
     auto fail = [&](const std::string& message) {
         manifest.entries.clear();
         manifest.error = LineError(number, message);
@@ -599,19 +617,22 @@ Manifest ParseManifest(const std::string& text, const std::string& folder, int c
         image.timeStamp = entry.timeStamp;
         image.target = entry.target;
         const PackageEntry record = MakeEntry(image, 0, 0);
-        for (std::int32_t kind = -1; kind <= 5; ++kind) {
-            EntryPlan plan;
-            const PackageFault fault = PlanEntry(kMaxPackageLength, record, kind, decoder, clock, plan);
-            if (fault == PackageFault::kBadName) {
-                return fail("name \"" + entry.name + "\" is not a sound file name" +
-                            (entry.target != 0
-                                 ? " (in the system folder the part after its last \"%\" and the "
-                                   "character after it is used)"
-                                 : ""));
-            }
-            if (fault == PackageFault::kBadTimeStamp) {
-                return fail("time \"" + entry.timeStamp +
-                            "\" is not a real date and time from 1970-01-01 00:00:00 to 2038-01-19 03:14:07");
+        for (std::int64_t offset : kZoneOffsets) {
+            FixedOffsetClock clock(offset);
+            for (std::int32_t kind = -1; kind <= 5; ++kind) {
+                EntryPlan plan;
+                const PackageFault fault = PlanEntry(kMaxPackageLength, record, kind, decoder, clock, plan);
+                if (fault == PackageFault::kBadName) {
+                    return fail("name \"" + entry.name + "\" is not a sound file name" +
+                                (entry.target != 0
+                                     ? " (in the system folder the part after its last \"%\" and the "
+                                       "character after it is used)"
+                                     : ""));
+                }
+                if (fault == PackageFault::kBadTimeStamp) {
+                    return fail("time \"" + entry.timeStamp + "\" is not a real date and time " +
+                                kStampRangeEverywhere);
+                }
             }
         }
 

@@ -35,11 +35,23 @@ private:
     int m_codePage;
 };
 
-// A clock whose local time is UTC.
-class UtcClock : public LocalClock {
+// A clock whose local time is UTC plus a fixed offset.
+class FixedOffsetClock : public LocalClock {
 public:
+    explicit FixedOffsetClock(std::int64_t offsetSeconds) : m_offset(offsetSeconds) {}
     bool LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) override;
+
+private:
+    std::int64_t m_offset;
 };
+
+// The setup reads a time stamp as the installing computer's local time and refuses one whose UTC
+// time falls outside its range. The tool accepts a stamp only when it is inside that range in every
+// time zone from UTC-12 to UTC+14: read at these two offsets, the extremes of the UTC times.
+inline constexpr std::int64_t kZoneOffsets[] = {14 * 3600, -12 * 3600};
+inline constexpr char kStampRangeEverywhere[] =
+    "from 1970-01-01 14:00:00 to 2038-01-18 15:14:07 (the times that install in every time zone from "
+    "UTC-12 to UTC+14)";
 
 // The package as a file of the host, opened through std::ifstream.
 class HostPackageStore : public PackageStore {

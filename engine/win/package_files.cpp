@@ -18,6 +18,15 @@ class WinPackageFile : public PackageFile {
 public:
     explicit WinPackageFile(win::UniqueFile file) : m_file(std::move(file)) {}
 
+    bool GetIdentity(FileIdentity& identity) override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        // GetFileInformationByHandle: non-zero on success; the index is stable while the file is open.
+        if (!::GetFileInformationByHandle(m_file.Get(), &info)) return false;
+        identity.volume = info.dwVolumeSerialNumber;
+        identity.index = static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+        return true;
+    }
+
     std::uint64_t Size() override {
         LARGE_INTEGER size{};
         // GetFileSizeEx: non-zero on success. A file whose size cannot be read counts as empty,
@@ -53,9 +62,19 @@ WriteStatus StatusOfLastError() {
                                                                        : WriteStatus::kFailed;
 }
 
+// The written file under its temporary name; see TargetFile.
 class WinTargetFile : public TargetFile {
 public:
-    explicit WinTargetFile(win::UniqueFile file) : m_file(std::move(file)) {}
+    WinTargetFile(win::UniqueFile file, std::wstring temporary, std::wstring path)
+        : m_file(std::move(file)), m_temporary(std::move(temporary)), m_path(std::move(path)) {}
+
+    ~WinTargetFile() override {
+        if (m_committed) return;
+        m_file.Reset();
+        // DeleteFileW: the temporary file goes on every failure; nothing else can hold it (no
+        // sharing was granted while it was open).
+        ::DeleteFileW(m_temporary.c_str());
+    }
 
     WriteStatus Write(const std::uint8_t* data, std::size_t count) override {
         while (count > 0) {
@@ -77,28 +96,85 @@ public:
         return WriteStatus::kOk;
     }
 
+    bool SetTimes(const FileTimes& times) override {
+        FILETIME creation{};
+        FILETIME lastWrite{};
+        if (!FileTimeOfUnixSeconds(times.creation, creation) ||
+            !FileTimeOfUnixSeconds(times.lastWrite, lastWrite)) {
+            return false;
+        }
+        win::UniqueFile file(::CreateFileW(m_temporary.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+        // SetFileTime: non-zero on success; the null last-access time keeps its value.
+        return ::SetFileTime(file.Get(), &creation, nullptr, &lastWrite) != 0;
+    }
+
+    bool Commit() override {
+        // MoveFileExW: non-zero on success. Within one folder it renames: an old file or link of the
+        // name is replaced as a whole (a link itself, not the file it leads to), and a failure leaves
+        // it as it was.
+        if (!::MoveFileExW(m_temporary.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+        m_committed = true;
+        return true;
+    }
+
 private:
     win::UniqueFile m_file;
+    std::wstring m_temporary;
+    std::wstring m_path;
+    bool m_committed = false;
 };
+
+// Whether an old file of the name could be replaced. It is opened as creating the file over it used
+// to open it, for writing without sharing, and left unchanged: a read-only or busy file refuses that.
+// A missing file (or a link that leads nowhere) is no obstacle.
+bool OldFileCanBeReplaced(const std::wstring& path) {
+    win::UniqueFile old(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (old) return true;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND;
+}
+
+// A name in the folder of `path` that no file has yet: "~qs" and eight hexadecimal digits, ".tmp".
+std::wstring TemporaryName(const std::wstring& path, DWORD seed) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    std::wstring name = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+    name += L"~qs";
+    for (int shift = 28; shift >= 0; shift -= 4) name += L"0123456789ABCDEF"[(seed >> shift) & 0xF];
+    name += L".tmp";
+    return name;
+}
 
 }  // namespace
 
 std::unique_ptr<PackageFile> WinPackageStore::Open(const std::u16string& name) {
     const std::wstring wideName = ToWide(name);
-    // Share mode 0: while the package is open, no other open of it succeeds.
-    win::UniqueFile file(::CreateFileW(wideName.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Readers only: while the package is open, no program can write, truncate, rename or delete it
+    // (no FILE_SHARE_WRITE, no FILE_SHARE_DELETE), and an open that does not share reading fails.
+    win::UniqueFile file(::CreateFileW(wideName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     return std::make_unique<WinPackageFile>(std::move(file));
 }
 
 std::unique_ptr<TargetFile> WinTargetFileSystem::Create(const std::u16string& path) {
     const std::wstring widePath = ToWide(path);
-    // CREATE_ALWAYS: a new file, or an existing one emptied. INVALID_HANDLE_VALUE on failure.
-    win::UniqueFile file(::CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return nullptr;
-    return std::make_unique<WinTargetFile>(std::move(file));
+    if (!OldFileCanBeReplaced(widePath)) return nullptr;
+    const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+    for (DWORD attempt = 0; attempt < 100; ++attempt) {
+        std::wstring temporary = TemporaryName(widePath, seed + attempt * 0x9E3779B9u);
+        // CREATE_NEW: fails with ERROR_FILE_EXISTS when something has that name (a file left by an
+        // earlier run, or a link planted there): then another name is tried; nothing existing is
+        // ever opened or followed. INVALID_HANDLE_VALUE on failure.
+        win::UniqueFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return std::make_unique<WinTargetFile>(std::move(file), std::move(temporary), widePath);
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return nullptr;
+    }
+    return nullptr;
 }
 
 bool FileTimeOfUnixSeconds(std::int64_t seconds, FILETIME& fileTime) {
@@ -113,21 +189,6 @@ bool FileTimeOfUnixSeconds(std::int64_t seconds, FILETIME& fileTime) {
     fileTime.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
     fileTime.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
     return true;
-}
-
-bool WinTargetFileSystem::SetFileTimes(const std::u16string& path, const FileTimes& times) {
-    FILETIME creation{};
-    FILETIME lastWrite{};
-    if (!FileTimeOfUnixSeconds(times.creation, creation) ||
-        !FileTimeOfUnixSeconds(times.lastWrite, lastWrite)) {
-        return false;
-    }
-    const std::wstring widePath = ToWide(path);
-    win::UniqueFile file(::CreateFileW(widePath.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    // SetFileTime: non-zero on success; the null last-access time keeps its value.
-    return ::SetFileTime(file.Get(), &creation, nullptr, &lastWrite) != 0;
 }
 
 }  // namespace quentaro

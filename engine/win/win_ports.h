@@ -32,18 +32,19 @@ inline std::u16string ToU16(std::wstring_view text) {
     return std::u16string(text.begin(), text.end());
 }
 
-// CreateFileW(GENERIC_READ, no sharing, OPEN_EXISTING), read with ReadFile and positioned with
-// SetFilePointerEx.
+// CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), read with ReadFile and positioned with
+// SetFilePointerEx; GetFileInformationByHandle for the file's identity.
 class WinPackageStore : public PackageStore {
 public:
     std::unique_ptr<PackageFile> Open(const std::u16string& name) override;
 };
 
-// CreateFileW(GENERIC_WRITE, no sharing, CREATE_ALWAYS) for the files, SetFileTime for their times.
+// Each file is written under a temporary name "~qsXXXXXXXX.tmp" in its folder (CreateFileW with
+// GENERIC_WRITE, no sharing, CREATE_NEW), gets its times (SetFileTime), and only then takes its name
+// with MoveFileExW(MOVEFILE_REPLACE_EXISTING); DeleteFileW removes it on any failure.
 class WinTargetFileSystem : public TargetFileSystem {
 public:
     std::unique_ptr<TargetFile> Create(const std::u16string& path) override;
-    bool SetFileTimes(const std::u16string& path, const FileTimes& times) override;
 };
 
 // FILETIME (100 ns units since 1601-01-01 UTC) of a count of seconds since 1970-01-01 UTC; false

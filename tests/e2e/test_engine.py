@@ -222,10 +222,11 @@ class EngineOnWindows7(EngineCase):
 
         # The driver installer ran once, from the destination folder, with its parameter; the
         # extraction waited for it (it writes its record only after a delay) and held the package
-        # open without sharing meanwhile (error 32, ERROR_SHARING_VIOLATION).
+        # open meanwhile, for readers only: another program may read it (0) but not write it (error
+        # 32, ERROR_SHARING_VIOLATION).
         self.assertEqual(seen, {"record": True})
         record = (dest / RECORD_NAME).read_text(encoding="utf-8").splitlines()
-        self.assertEqual(record, [f"Quentaro.inf\t{dest_win}\t32"])
+        self.assertEqual(record, [f"Quentaro.inf\t{dest_win}\t0\t32"])
 
         for csidl in (CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS):
             folder = self.shell_folder(csidl)

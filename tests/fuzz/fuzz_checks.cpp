@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fakes::Rig rig;
     rig.store.bytes.assign(data, data + size);
     rig.store.maxRead = 1;
+    rig.engine.crcBlockSize = 64;  // the program reads 1 MiB at a time: too costly per input here
 
     const bool signature = size >= 4 && data[0] == 'K' && data[1] == 'J' && data[2] == '4' && data[3] == '7';
     Require(CheckSignature(rig.engine) == (signature ? 1 : 0));
@@ -47,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ++step;
     }
     Require(step == rig.ui.progress.size());
-    Require(!rig.store.isOpen);
+    // A passing check keeps the package for the next reader; a failing one has closed it.
+    Require(rig.store.isOpen == residue);
     return 0;
 }

@@ -27,8 +27,12 @@ void Extract(const std::uint8_t* data, std::size_t size, std::int32_t kind, bool
     NameDecoder& names = doubleByte ? static_cast<NameDecoder&>(dbcs) : rig.names;
     rig.clock.offset = (kind - 2) * 4 * 3600;
     rig.store.bytes.assign(data, data + size);
+    rig.files.keepData = false;  // entries may share data: a few KiB can stand for a MiB of files
     InstallEngine engine{rig.store, rig.ui, rig.files,   names,     rig.clock,
                          rig.shell, kind,   u"C:\\dest", u"C:\\sys"};
+    // Two blocks and a remainder per chunk, so that entries of a few hundred bytes take several
+    // chunks; the program's 1 MiB buffer would cost more than the rest of a run.
+    engine.copyBufferSize = 2 * kCopyBlockSize + kCopyBlockSize - 1;
 
     const int result = ExtractFiles(engine);
     Require(result == 0 || result == 1);

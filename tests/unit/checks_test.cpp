@@ -24,12 +24,12 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
-// Runs one check on `bytes` and returns its result; expects the package to be closed afterwards and
-// at the time any message is shown.
+// Runs one check on `bytes` and returns its result; expects the package to be held open for the next
+// reader after a pass, and closed after a failure, already when its message is shown.
 int RunCheck(int (*check)(const InstallEngine&), const std::vector<std::uint8_t>& bytes, Rig& rig) {
     rig.store.bytes = bytes;
     const int result = check(rig.engine);
-    EXPECT_FALSE(rig.store.isOpen);
+    EXPECT_EQ(rig.store.isOpen, result == 1);
     EXPECT_EQ(rig.store.opens, 1);
     EXPECT_EQ(rig.store.openedName, u"QUENTARO.cab");
     for (bool open : rig.ui.packageOpenAtError) EXPECT_FALSE(open);
@@ -263,6 +263,35 @@ TEST(CheckCrc, ReadsInWholeBlocks) {
     rig.store.bytes = Sealed(std::vector<std::uint8_t>(2 * kCrcBlockSize + 498, 7));
     EXPECT_EQ(CheckCrc(rig.engine), 1);
     EXPECT_EQ(rig.store.readSizes, (std::vector<std::size_t>{kCrcBlockSize, kCrcBlockSize, 500}));
+}
+
+TEST(CheckCrc, SmallerBlocksGiveTheSameValuesAtTheSameBytes) {
+    std::vector<std::uint8_t> bytes(2000);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + i / 7);
+    bytes = Sealed(bytes);
+    const struct {
+        std::size_t blockSize;
+        std::vector<std::size_t> reads;  // the first reads asked for
+    } cases[] = {{1, {1, 1, 1}}, {7, {7, 7, 7}}, {1000, {1000, 1000, 2}}, {4096, {2002}}};
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.engine.crcBlockSize = c.blockSize;
+        EXPECT_EQ(RunCheck(CheckCrc, bytes, rig), 1) << c.blockSize;
+        ASSERT_GE(rig.store.readSizes.size(), c.reads.size());
+        EXPECT_EQ(std::vector<std::size_t>(rig.store.readSizes.begin(),
+                                           rig.store.readSizes.begin() + static_cast<long>(c.reads.size())),
+                  c.reads)
+            << c.blockSize;
+        // The same values whatever the block; each given after its byte, before the next block's.
+        const std::vector<Step> reference = ReferenceSteps(bytes.size());
+        const std::vector<Step> given = GivenSteps(rig);
+        ASSERT_EQ(given.size(), reference.size()) << c.blockSize;
+        for (std::size_t i = 0; i < given.size(); ++i) {
+            EXPECT_EQ(given[i].value, reference[i].value) << c.blockSize << " " << i;
+            EXPECT_GE(given[i].at, reference[i].at) << c.blockSize << " " << i;
+            EXPECT_LT(given[i].at, reference[i].at + c.blockSize) << c.blockSize << " " << i;
+        }
+    }
 }
 
 TEST(CheckProgressSteps, NextIsTheFirstCountOfTheNextValue) {

@@ -133,6 +133,33 @@ TEST(ExtractFiles, StepsOf260BytesThenTheRemainderThroughTheCopyBuffer) {
     }
 }
 
+TEST(ExtractFiles, ASmallerCopyBufferGivesTheSameFilesAndValues) {
+    const std::string big(5 * 260 + 17, 'b');
+    const std::vector<std::uint8_t> package =
+        Package({Entry("a", 0, "x"), Entry("big", 0, big), Entry("blocks", 0, std::string(3 * 260, 'c'))});
+    const struct {
+        std::size_t bufferSize;
+        std::vector<std::size_t> bigWrites;  // the writes of "big"
+    } cases[] = {
+        {1, {260, 260, 260, 260, 260 + 17}},  // enlarged to one block and a remainder
+        {519, {260, 260, 260, 260, 260 + 17}},
+        {779, {520, 520, 260 + 17}},
+        {kCopyBufferSize, {5 * 260 + 17}},
+    };
+    Rig reference;
+    ASSERT_EQ(Extract(reference, package), 1);
+    for (const auto& c : cases) {
+        Rig rig;
+        rig.engine.copyBufferSize = c.bufferSize;
+        EXPECT_EQ(Extract(rig, package), 1) << c.bufferSize;
+        EXPECT_EQ(rig.files.files[kDest + u"big"].writeSizes, c.bigWrites) << c.bufferSize;
+        EXPECT_EQ(rig.ui.progress, reference.ui.progress) << c.bufferSize;
+        EXPECT_EQ(rig.ui.log, reference.ui.log);
+        for (const auto& [path, file] : reference.files.files)
+            EXPECT_EQ(rig.files.files[path].data, file.data);
+    }
+}
+
 TEST(ExtractFiles, EmptyEntryGivesAnEmptyFileWithItsLogLineAndTime) {
     Rig rig;
     EXPECT_EQ(Extract(rig, Package({Entry("data", 0, Repeat('d', 100)), Entry("empty", 0, "")})), 1);
@@ -180,11 +207,6 @@ public:
         if (!file) return nullptr;
         return std::make_unique<File>(m_trace, std::move(file), Narrow(path));
     }
-    bool SetFileTimes(const std::u16string& path, const FileTimes& times) override {
-        m_trace.events.push_back("times " + Narrow(path) + " " + std::to_string(times.creation) + " " +
-                                 std::to_string(times.lastWrite));
-        return m_files.SetFileTimes(path, times);
-    }
 
 private:
     class File : public TargetFile {
@@ -197,6 +219,15 @@ private:
         WriteStatus Close() override {
             m_trace.events.push_back("close " + m_path);
             return m_file->Close();
+        }
+        bool SetTimes(const FileTimes& times) override {
+            m_trace.events.push_back("times " + m_path + " " + std::to_string(times.creation) + " " +
+                                     std::to_string(times.lastWrite));
+            return m_file->SetTimes(times);
+        }
+        bool Commit() override {
+            m_trace.events.push_back("commit " + m_path);
+            return m_file->Commit();
         }
 
     private:
@@ -257,6 +288,7 @@ Trace ReferenceExtraction(const std::vector<pack::ImageEntry>& entries, std::int
             }
             trace.events.push_back("close " + path);
             trace.events.push_back("times " + path + times);
+            trace.events.push_back("commit " + path);
         }
         if (i + 1 == entries.size() && kind == 5) {
             trace.events.push_back("run C:\\dest\\QuentaroDriver32setup.exe Quentaro.inf C:\\dest");
@@ -472,6 +504,9 @@ TEST(ExtractFiles, FaultsWhileWritingStopWithTheirMessage) {
     const Case cases[] = {
         {"cannot create", [](Rig& r, const std::u16string& p) { r.files.refused.insert(p); },
          kMsgDataFileNotFound},
+        // Found only when the written file is to take the name: the same message.
+        {"old file cannot be replaced",
+         [](Rig& r, const std::u16string& p) { r.files.failCommitTo.insert(p); }, kMsgDataFileNotFound},
         {"write error", [](Rig& r, const std::u16string& p) { r.files.failWritesTo = p; },
          kMsgFileWriteFailed},
         {"disk full", [](Rig& r, const std::u16string&) { r.files.capacity = 300 + 400; }, kMsgDiskFull},

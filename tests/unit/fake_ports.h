@@ -5,6 +5,7 @@
 #define QUENTARO_TESTS_UNIT_FAKE_PORTS_H
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,10 +21,17 @@ namespace quentaro::fakes {
 
 class FakePackageStore;
 
+// An open package file: it reads the bytes that the package had when it was opened, as a file
+// that is replaced under its name keeps its own content.
 class FakePackageFile : public PackageFile {
 public:
-    explicit FakePackageFile(FakePackageStore& store);
+    FakePackageFile(FakePackageStore& store, std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                    std::uint64_t generation);
     ~FakePackageFile() override;
+    bool GetIdentity(FileIdentity& identity) override {
+        identity = FileIdentity{7, m_generation};
+        return true;
+    }
     std::uint64_t Size() override;
     bool Seek(std::uint64_t offset) override {
         m_position = offset;
@@ -33,11 +41,13 @@ public:
 
 private:
     FakePackageStore& m_store;
+    std::shared_ptr<const std::vector<std::uint8_t>> m_bytes;
+    std::uint64_t m_generation;
     std::uint64_t m_position = 0;
 };
 
-// The package as bytes in memory. Open fails while the file is open already (no sharing) or when it
-// is not present.
+// The package as bytes in memory. Open fails when it is not present; readers share it. Bytes that
+// differ from those of the last open make a new file under the package's name (another identity).
 class FakePackageStore : public PackageStore {
 public:
     std::vector<std::uint8_t> bytes;
@@ -52,7 +62,8 @@ public:
     std::optional<std::size_t> maxRead;
 
     int opens = 0;
-    bool isOpen = false;
+    int openFiles = 0;
+    bool isOpen = false;  // openFiles > 0
     std::u16string openedName;
     std::vector<std::size_t> readSizes;  // the count asked for by every read
     std::uint64_t delivered = 0;         // bytes given by all reads so far
@@ -60,20 +71,32 @@ public:
     std::unique_ptr<PackageFile> Open(const std::u16string& name) override {
         ++opens;
         openedName = name;
-        if (!present || isOpen) return nullptr;
-        return std::make_unique<FakePackageFile>(*this);
+        if (!present) return nullptr;
+        if (!m_current || *m_current != bytes) {
+            m_current = std::make_shared<const std::vector<std::uint8_t>>(bytes);
+            ++m_generation;
+        }
+        return std::make_unique<FakePackageFile>(*this, m_current, m_generation);
     }
+
+private:
+    std::shared_ptr<const std::vector<std::uint8_t>> m_current;
+    std::uint64_t m_generation = 0;
 };
 
-inline FakePackageFile::FakePackageFile(FakePackageStore& store) : m_store(store) {
+inline FakePackageFile::FakePackageFile(FakePackageStore& store,
+                                        std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                                        std::uint64_t generation)
+    : m_store(store), m_bytes(std::move(bytes)), m_generation(generation) {
+    ++m_store.openFiles;
     m_store.isOpen = true;
 }
 inline FakePackageFile::~FakePackageFile() {
-    m_store.isOpen = false;
+    m_store.isOpen = --m_store.openFiles > 0;
 }
 
 inline std::uint64_t FakePackageFile::Size() {
-    return m_store.reportedSize ? *m_store.reportedSize : m_store.bytes.size();
+    return m_store.reportedSize ? *m_store.reportedSize : m_bytes->size();
 }
 
 inline ReadResult FakePackageFile::Read(std::uint8_t* buffer, std::size_t count) {
@@ -83,11 +106,18 @@ inline ReadResult FakePackageFile::Read(std::uint8_t* buffer, std::size_t count)
         result.ioError = true;
         return result;
     }
-    const std::uint64_t end = m_store.zeroTail ? Size() : m_store.bytes.size();
+    const std::vector<std::uint8_t>& bytes = *m_bytes;
+    const std::uint64_t end = m_store.zeroTail ? Size() : bytes.size();
     const std::size_t most = m_store.maxRead && *m_store.maxRead < count ? *m_store.maxRead : count;
-    while (result.count < most && m_position < end) {
-        buffer[result.count++] = m_position < m_store.bytes.size() ? m_store.bytes[m_position] : 0;
-        ++m_position;
+    if (m_position < end) {
+        const std::uint64_t available = end - m_position;
+        result.count = available < most ? static_cast<std::size_t>(available) : most;
+        // The stored bytes, then zeros for a reported length beyond them.
+        const std::uint64_t stored = m_position < bytes.size() ? bytes.size() - m_position : 0;
+        const std::size_t copied = stored < result.count ? static_cast<std::size_t>(stored) : result.count;
+        if (copied > 0) std::memcpy(buffer, bytes.data() + m_position, copied);
+        if (result.count > copied) std::memset(buffer + copied, 0, result.count - copied);
+        m_position += result.count;
     }
     m_store.delivered += result.count;
     return result;
@@ -136,21 +166,28 @@ struct FakeFileRecord {
 
 class FakeFileSystem;
 
+// A file written under `path` + kTemporarySuffix, renamed to `path` by Commit.
 class FakeTargetFile : public TargetFile {
 public:
-    FakeTargetFile(FakeFileSystem& fs, std::u16string path) : m_fs(fs), m_path(std::move(path)) {}
+    FakeTargetFile(FakeFileSystem& fs, std::u16string path);
     ~FakeTargetFile() override;
     WriteStatus Write(const std::uint8_t* data, std::size_t count) override;
     WriteStatus Close() override;
+    bool SetTimes(const FileTimes& times) override;
+    bool Commit() override;
 
 private:
     FakeFileSystem& m_fs;
     std::u16string m_path;
+    std::u16string m_temporary;
+    bool m_committed = false;
 };
 
 // Target folders in memory, keyed by full path.
 class FakeFileSystem : public TargetFileSystem {
 public:
+    static constexpr char16_t kTemporarySuffix[] = u".~tmp";
+
     std::map<std::u16string, FakeFileRecord> files;
     std::vector<std::u16string> createOrder;
     std::set<std::u16string> refused;       // paths that cannot be created
@@ -159,46 +196,66 @@ public:
     bool failClose = false;
     WriteStatus closeFailure = WriteStatus::kFailed;  // what a failing close reports
     bool failTimes = false;
-    bool keepData = true;  // false: count bytes without keeping them
+    std::set<std::u16string> failCommitTo;  // paths whose old file cannot be replaced at the end
+    bool keepData = true;                   // false: count bytes without keeping them
     std::uint64_t bytesWritten = 0;
 
     std::unique_ptr<TargetFile> Create(const std::u16string& path) override {
         createOrder.push_back(path);
         if (refused.count(path) != 0) return nullptr;
-        FakeFileRecord& record = files[path];
-        if (record.open) return nullptr;
-        record.data.clear();
-        record.writeSizes.clear();
+        const auto old = files.find(path);
+        if (old != files.end() && old->second.open) return nullptr;  // busy
+        if (files.count(path + kTemporarySuffix) != 0) return nullptr;
+        FakeFileRecord& record = files[path + kTemporarySuffix];
         record.open = true;
-        ++record.creates;
         return std::make_unique<FakeTargetFile>(*this, path);
-    }
-    bool SetFileTimes(const std::u16string& path, const FileTimes& times) override {
-        auto it = files.find(path);
-        if (failTimes || it == files.end()) return false;
-        it->second.times = times;
-        it->second.timesSetWhileOpen = it->second.open;
-        return true;
     }
 };
 
+inline FakeTargetFile::FakeTargetFile(FakeFileSystem& fs, std::u16string path)
+    : m_fs(fs), m_path(std::move(path)), m_temporary(m_path + FakeFileSystem::kTemporarySuffix) {}
+
 inline FakeTargetFile::~FakeTargetFile() {
-    m_fs.files[m_path].open = false;
+    if (m_committed) return;
+    const auto it = m_fs.files.find(m_temporary);
+    if (it == m_fs.files.end()) return;
+    for (std::size_t size : it->second.writeSizes) m_fs.bytesWritten -= size;  // the space comes back
+    m_fs.files.erase(it);
 }
 
 inline WriteStatus FakeTargetFile::Write(const std::uint8_t* data, std::size_t count) {
-    FakeFileRecord& record = m_fs.files[m_path];
-    record.writeSizes.push_back(count);
+    FakeFileRecord& record = m_fs.files[m_temporary];
     if (m_fs.failWritesTo && *m_fs.failWritesTo == m_path) return WriteStatus::kFailed;
     if (m_fs.capacity && m_fs.bytesWritten + count > *m_fs.capacity) return WriteStatus::kDiskFull;
+    record.writeSizes.push_back(count);
     m_fs.bytesWritten += count;
     if (m_fs.keepData) record.data.insert(record.data.end(), data, data + count);
     return WriteStatus::kOk;
 }
 
 inline WriteStatus FakeTargetFile::Close() {
-    m_fs.files[m_path].open = false;
+    m_fs.files[m_temporary].open = false;
     return m_fs.failClose ? m_fs.closeFailure : WriteStatus::kOk;
+}
+
+inline bool FakeTargetFile::SetTimes(const FileTimes& times) {
+    if (m_fs.failTimes) return false;
+    FakeFileRecord& record = m_fs.files[m_temporary];
+    record.times = times;
+    record.timesSetWhileOpen = record.open;
+    return true;
+}
+
+inline bool FakeTargetFile::Commit() {
+    if (m_fs.failCommitTo.count(m_path) != 0) return false;
+    const auto it = m_fs.files.find(m_temporary);
+    FakeFileRecord record = std::move(it->second);
+    m_fs.files.erase(it);
+    FakeFileRecord& named = m_fs.files[m_path];
+    record.creates = named.creates + 1;
+    named = std::move(record);
+    m_committed = true;
+    return true;
 }
 
 // Every byte is the character of the same value (code page 1252 for ASCII names, roughly).

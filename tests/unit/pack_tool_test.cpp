@@ -136,6 +136,15 @@ TEST_F(PackTool, BadManifestNamesTheLineAndWritesNoPackage) {
         {"name=¥\ttime=20080401123456\ttarget=0\tsource=empty.txt", "932", "read back"},
         {"name=b\ttime=20080230123456\ttarget=0\tsource=empty.txt", "932", "not a real date"},
         {"name=b\ttime=20380119031408\ttarget=0\tsource=empty.txt", "932", "not a real date"},
+        // Times that a computer in some time zone from UTC-12 to UTC+14 would refuse.
+        {"name=b\ttime=19700101000000\ttarget=0\tsource=empty.txt", "932",
+         "from 1970-01-01 14:00:00 to 2038-01-18 15:14:07"},
+        {"name=b\ttime=19700101135959\ttarget=0\tsource=empty.txt", "932", "not a real date"},
+        {"name=b\ttime=20380118151408\ttarget=0\tsource=empty.txt", "932", "not a real date"},
+        {"name=b\ttime=20380119031407\ttarget=0\tsource=empty.txt", "932", "not a real date"},
+        {"name=COM\u00b9\ttime=20080401123456\ttarget=0\tsource=empty.txt", "1252", "not a sound file name"},
+        {"name=x%xlpt\u00b2.dll\ttime=20080401123456\ttarget=2\tsource=empty.txt", "1252",
+         "not a sound file name"},
         {"name=b\ttime=2008040112345\ttarget=0\tsource=empty.txt", "932", "14 digits"},
         {"name=b\ttime=20080401123456\ttarget=6\tsource=empty.txt", "932", "target"},
         {"name=b\ttime=20080401123456\ttarget=0\tsource=missing.bin", "932", "does not exist"},
@@ -186,6 +195,49 @@ TEST_F(PackTool, VerifyFailsOnDamage) {
     EXPECT_NE(m_out.str().find("format: FAILED: entry 2"), std::string::npos) << m_out.str();
 
     EXPECT_EQ(Run({"verify", Path("absent.cab")}), 1);
+}
+
+// The tool and the setup agree on time stamps: a stamp that build and verify accept is one that the
+// setup accepts on a computer in any time zone from UTC-12 to UTC+14, and the tool refuses the rest.
+TEST_F(PackTool, TimeStampsThatInstallInEveryTimeZone) {
+    const struct {
+        const char* stamp;
+        bool everywhere;
+    } cases[] = {
+        {"19700101000000", false},  // refused by the setup from UTC+1 on
+        {"19700101135959", false},  // refused at UTC+14
+        {"19700101140000", true},  {"20080401123456", true},
+        {"20380118151407", true},  {"20380118151408", false},  // refused at UTC-12
+        {"20380119031407", false},                             // the last second at UTC only
+    };
+    for (const auto& c : cases) {
+        const std::vector<std::uint8_t> image = pack::BuildImage({[&] {
+            pack::ImageEntry entry;
+            entry.name = {'a'};
+            entry.timeStamp = c.stamp;
+            entry.data = {'x'};
+            return entry;
+        }()});
+        std::ofstream(m_dir / "stamp.cab", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        EXPECT_EQ(Run({"verify", Path("stamp.cab")}), c.everywhere ? 0 : 1) << c.stamp;
+        if (!c.everywhere) {
+            EXPECT_NE(m_out.str().find("2038-01-18 15:14:07"), std::string::npos) << m_out.str();
+        }
+        EXPECT_EQ(Build(std::string("name=a\ttime=") + c.stamp + "\ttarget=0\tsource=empty.txt\n"),
+                  c.everywhere ? 0 : 1)
+            << c.stamp << m_err.str();
+
+        // The setup itself, on computers at the two extreme offsets and at UTC.
+        bool installsEverywhere = true;
+        for (std::int64_t offset : {-12 * 3600, 0, 9 * 3600, 14 * 3600}) {
+            fakes::Rig rig;
+            rig.clock.offset = offset;
+            rig.store.bytes = image;
+            installsEverywhere = installsEverywhere && ExtractFiles(rig.engine) == 1;
+        }
+        EXPECT_EQ(installsEverywhere, c.everywhere) << c.stamp;
+    }
 }
 
 TEST_F(PackTool, WrongUsage) {

@@ -141,6 +141,13 @@ TEST(SoundFileName, RefusesNamesThatLeaveTheFolderOrAreNoFileName) {
         {u"lpt9.log", false},
         {u"aux .x", false},
         {u"CONOUT$", false},
+        // Superscript one to three are digits to the device names too.
+        {u"COM\u00B9", false},
+        {u"com\u00B2.txt", false},
+        {u"LPT\u00B3", false},
+        {u"lpt\u00B9 .log", false},
+        {u"COM\u2074", true},  // superscript four: an ordinary name
+        {u"COM\u00B9\u00B9", true},
         {std::u16string(33, u'a'), false},
         {std::u16string(32, u'a'), true},
     };

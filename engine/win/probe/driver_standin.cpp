@@ -3,7 +3,7 @@
 // line to "QuentaroDriver32setup.record" next to itself, and exits with status 7. The line, UTF-8:
 // its parameters (the command line after the program name), a TAB, its current folder, and when
 // the variable QUENTARO_STANDIN_OPEN names a file, a TAB and what an open of that file for reading
-// with full sharing gave: 0, or the error code.
+// gave, then a TAB and what an open for writing gave (both with full sharing): 0, or the error code.
 #include <windows.h>
 
 #include <string>
@@ -40,12 +40,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR parameters, int) {
     wchar_t openName[MAX_PATH] = {};
     const DWORD openLength = ::GetEnvironmentVariableW(L"QUENTARO_STANDIN_OPEN", openName, MAX_PATH);
     if (openLength > 0 && openLength < MAX_PATH) {
-        HANDLE other =
-            ::CreateFileW(openName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const DWORD error = other == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
-        if (other != INVALID_HANDLE_VALUE) ::CloseHandle(other);
-        text += L"\t" + std::to_wstring(error);
+        const DWORD accesses[] = {GENERIC_READ, GENERIC_WRITE};
+        for (DWORD access : accesses) {
+            HANDLE other =
+                ::CreateFileW(openName, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            const DWORD error = other == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+            if (other != INVALID_HANDLE_VALUE) ::CloseHandle(other);
+            text += L"\t" + std::to_wstring(error);
+        }
     }
     const std::string line = Utf8(text) + "\n";
     HANDLE file = ::CreateFileW(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
