@@ -28,6 +28,7 @@ class Integrity(faults.FaultCase):
 
     RECORD = RECORD
     PREFIX = "win64"
+    NEEDS_WOW64 = True
     DESTINATION = "C:\\QUENTARO integrity"
 
     # The sparse package, the wait for the check value and the small drive D: of the fault scenarios.
