@@ -4,6 +4,9 @@ With a DISPLAY, the wizard opens in a Wine virtual desktop on that display for a
 Without one, it runs on a private Xvfb, the driver walks the pages (Next on each, the default
 destination folder), and a screenshot of every page reached is saved.
 
+`python3 tests/e2e/demo.py --docs` (after ./build.sh build) walks the pages on Xvfb whatever the
+DISPLAY and also saves the README's pictures in docs/wizard/, each cropped to the wizard.
+
 Where this machine cannot run 32-bit code, the demo says so and shows the 64-bit test build of the
 same sources instead, on Windows XP (a 64-bit process is never the WOW64 case of the product, and
 on 32-bit Windows 7 the package would need the driver installer). Every expected failure (no
@@ -20,6 +23,10 @@ from pathlib import Path
 import bench
 
 SHOTS = bench.REPO / "build" / "demo-screenshots"
+# `--docs`: the pictures of the README, each cropped to the wizard (and its message box).
+DOCS_SHOTS = bench.REPO / "docs" / "wizard"
+DOCS_NAMES = {"page0": "1-welcome", "page1": "2-licence", "page2": "3-copyright", "page3": "4-destination",
+              "install-done": "5-installed", "completed": "6-completed"}
 DEMO_ROOT = bench.WINE_DIR / "demo"
 HEADING_ID = 1018
 INSTALL_PAGE = 4
@@ -58,16 +65,28 @@ def run_visible():
     return 0
 
 
-def run_headless():
+def crop(source, target, rects):
+    """Saves the part of a screenshot that holds the given screen rectangles."""
+    left, top = min(r["left"] for r in rects), min(r["top"] for r in rects)
+    right, bottom = max(r["right"] for r in rects), max(r["bottom"] for r in rects)
+    target.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["convert", str(source), "-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage",
+                    "-strip", str(target)], check=True)
+
+
+def run_headless(docs=False):
     bench.require_artifacts()
     if SHOTS.exists():
         shutil.rmtree(SHOTS)
     b = bench.Bench(DEMO_PREFIX, label="demo", root=DEMO_ROOT)
     shots = []
+    windows = []  # the windows the next shot shows: the sheet, and a message box when one is up
 
     def shot(name):
         time.sleep(0.3)  # let the page finish painting
         shots.append(b.screenshot(name, SHOTS))
+        if docs and name in DOCS_NAMES:
+            crop(shots[-1], DOCS_SHOTS / f"{DOCS_NAMES[name]}.png", [w.refresh()["rect"] for w in windows])
 
     try:
         folder = b.prefix.drive_c / "QUENTARO Demo"
@@ -75,6 +94,7 @@ def run_headless():
         build_package(folder)
         p = b.start(b.copy_setup(folder), folder)
         sheet = p.wait_sheet()
+        windows.append(sheet)
         index = sheet.page_index()
         shot(f"page{index}")
         while index < INSTALL_PAGE:
@@ -105,6 +125,7 @@ def run_headless():
                 sheet.click(bench.ID_FINISH)
                 box = p.try_wait_window("msgbox", 20)
                 if box:
+                    windows[:] = [box]  # the wizard has ended: the box alone
                     shot("completed")
                     print(f"Completion message: {box.message()}")
                     box.click(bench.IDOK)
@@ -137,6 +158,8 @@ def main():
         print(f"{why}: the demo shows the 64-bit test build of the same sources ({bench.SETUP_EXE.name}, "
               "never shipped), not the 32-bit product.")
     try:
+        if "--docs" in sys.argv[1:]:
+            return run_headless(docs=True)
         if os.environ.get("DISPLAY"):
             return run_visible()
         return run_headless()
