@@ -3,18 +3,24 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "core/checks.h"
 #include "core/crc16.h"
 #include "core/engine.h"
+#include "core/extract.h"
 #include "core/messages.h"
+#include "core/shortcuts.h"
 
 namespace quentaro::pack {
 
@@ -177,6 +183,8 @@ struct Options {
     int codePage = 932;
     std::string manifest;
     std::string output;
+    bool werror = false;
+    bool help = false;
     std::vector<std::string> positional;
 };
 
@@ -200,6 +208,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::o
             } else {
                 options.output = value;
             }
+        } else if (arg == "--werror") {
+            options.werror = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             err << "quentaro-pack: unknown option " << arg << "\n";
             return false;
@@ -211,22 +223,124 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::o
 }
 
 constexpr char kUsage[] =
-    "usage: quentaro-pack build --codepage 932|1252 --manifest MANIFEST --output PACKAGE\n"
+    "usage: quentaro-pack build [--codepage 932|1252] [--werror] --manifest MANIFEST --output PACKAGE\n"
     "       quentaro-pack list [--codepage 932|1252] PACKAGE\n"
-    "       quentaro-pack verify [--codepage 932|1252] PACKAGE\n";
+    "       quentaro-pack verify [--codepage 932|1252] [--werror] PACKAGE\n"
+    "       quentaro-pack help [COMMAND]\n";
+
+constexpr char kOptionsHelp[] =
+    "\n"
+    "options (in brackets: optional):\n"
+    "  --codepage 932|1252  the code page of the names in the package: 932 Shift_JIS (Japanese) or\n"
+    "                       1252 Western; optional, default 932\n"
+    "  --werror             treat warnings as errors (exit status 1; build then writes no package);\n"
+    "                       optional, default off\n"
+    "  -h, --help           print this help and exit\n"
+    "\n"
+    "exit status: 0 success, 1 an error (or a warning with --werror), 2 wrong usage\n";
+
+struct CommandHelp {
+    const char* command;
+    const char* text;
+};
+
+constexpr CommandHelp kCommandHelp[] = {
+    {"build",
+     "usage: quentaro-pack build [--codepage 932|1252] [--werror] --manifest MANIFEST --output PACKAGE\n"
+     "\n"
+     "Builds PACKAGE from MANIFEST (a UTF-8 text file, one entry a line: name=, time=, target=, source=\n"
+     "separated by TABs). Every error of the manifest is reported with its line and no package is\n"
+     "written. Warnings (\"warning:\" on standard error) name what the setup would not install fully on\n"
+     "some class of Windows.\n"
+     "\n"
+     "  --manifest MANIFEST   required\n"
+     "  --output PACKAGE      required; built as PACKAGE.partial and renamed when complete\n"
+     "  --codepage 932|1252   optional, default 932\n"
+     "  --werror              optional: warnings are errors, no package is written\n"},
+    {"list",
+     "usage: quentaro-pack list [--codepage 932|1252] PACKAGE\n"
+     "\n"
+     "Prints the header and the entry table of PACKAGE.\n"
+     "\n"
+     "  --codepage 932|1252   optional, default 932: the code page the names are shown from\n"},
+    {"verify",
+     "usage: quentaro-pack verify [--codepage 932|1252] [--werror] PACKAGE\n"
+     "\n"
+     "Runs the setup's own checks on PACKAGE (signature, version, check value, the limits of the format\n"
+     "on every platform kind and in every time zone) and warns of what the setup would not install\n"
+     "fully on some class of Windows.\n"
+     "\n"
+     "  --codepage 932|1252   optional, default 932\n"
+     "  --werror              optional: a warning makes verify fail (exit status 1)\n"},
+    {"help",
+     "usage: quentaro-pack help [COMMAND]\n"
+     "\n"
+     "Prints the usage, or the help of COMMAND (build, list, verify).\n"},
+};
+
+// Help: on standard output, exit status 0; an unknown command is wrong usage.
+int PrintHelp(const std::string& command, std::ostream& out, std::ostream& err) {
+    if (command.empty()) {
+        out << "quentaro-pack: builds, lists and verifies the QUENTARO setup's data package\n\n"
+            << kUsage << kOptionsHelp;
+        return 0;
+    }
+    for (const CommandHelp& help : kCommandHelp) {
+        if (command == help.command) {
+            out << help.text;
+            return 0;
+        }
+    }
+    err << "quentaro-pack: no command \"" << command << "\"\n" << kUsage;
+    return 2;
+}
+
+// The reason the system gives why `path` cannot be opened for reading.
+std::string ReadFailureReason(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return std::strerror(errno);
+    std::fclose(file);
+    return "cannot be read";
+}
+
+// Prints the warnings; true when they make the run fail (--werror).
+bool ReportWarnings(const std::vector<PackageWarning>& warnings, const std::string& file, bool werror,
+                    std::ostream& err) {
+    for (const PackageWarning& warning : warnings) {
+        err << (werror ? "error: " : "warning: ") << file << ": "
+            << (warning.where.empty() ? "" : warning.where + ": ") << warning.message
+            << (werror ? " [--werror]" : "") << "\n";
+    }
+    return werror && !warnings.empty();
+}
 
 int Build(const Options& options, std::ostream& out, std::ostream& err) {
     std::ifstream manifestFile(options.manifest, std::ios::binary);
     if (!manifestFile) {
-        err << options.manifest << ": cannot be read\n";
+        err << options.manifest << ": " << ReadFailureReason(options.manifest) << "\n";
         return 1;
     }
     std::ostringstream text;
     text << manifestFile.rdbuf();
     const std::string folder = std::filesystem::path(options.manifest).parent_path().string();
     const Manifest manifest = ParseManifest(text.str(), folder, options.codePage);
-    if (!manifest.error.empty()) {
-        err << options.manifest << ": " << manifest.error << "\n";
+    if (!manifest.errors.empty()) {
+        for (const std::string& error : manifest.errors) err << options.manifest << ": " << error << "\n";
+        err << options.manifest << ": " << manifest.errors.size()
+            << (manifest.errors.size() == 1 ? " error" : " errors") << ", no package written\n";
+        return 1;
+    }
+    std::vector<LabeledEntry> labeled;
+    for (const ManifestEntry& item : manifest.entries) {
+        ImageEntry image;
+        image.name = item.encodedName;
+        image.timeStamp = item.timeStamp;
+        image.target = item.target;
+        labeled.push_back({"line " + std::to_string(item.line), MakeEntry(image, 0, 0)});
+    }
+    if (ReportWarnings(FindPackageWarnings(labeled, kMaxPackageLength, options.codePage), options.manifest,
+                       options.werror, err)) {
+        err << options.manifest << ": warnings are errors (--werror), no package written\n";
         return 1;
     }
 
@@ -258,7 +372,7 @@ int Build(const Options& options, std::ostream& out, std::ostream& err) {
     };
     {
         std::ofstream package(partial, std::ios::binary | std::ios::trunc);
-        if (!package) return fail(partial + ": cannot be written");
+        if (!package) return fail(partial + ": " + std::strerror(errno));
         const std::vector<std::uint8_t> table = LayoutTable(entries, sizes);
         std::uint16_t r = Crc16Update(kCrc16Initial, table.data(), table.size());
         package.write(reinterpret_cast<const char*>(table.data()),
@@ -266,7 +380,10 @@ int Build(const Options& options, std::ostream& out, std::ostream& err) {
         std::vector<char> buffer(1 << 16);
         for (const ManifestEntry& item : manifest.entries) {
             std::ifstream source(item.source, std::ios::binary);
-            if (!source) return fail(LineError(item.line, item.source + " cannot be read"));
+            if (!source) {
+                return fail(options.manifest + ": " +
+                            LineError(item.line, item.source + ": " + ReadFailureReason(item.source)));
+            }
             std::uint64_t copied = 0;
             while (source) {
                 source.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
@@ -277,14 +394,15 @@ int Build(const Options& options, std::ostream& out, std::ostream& err) {
                 copied += got;
             }
             if (source.bad() || copied != item.size) {
-                return fail(LineError(item.line, item.source + " changed while it was read"));
+                return fail(options.manifest + ": " +
+                            LineError(item.line, item.source + " changed while it was read"));
             }
         }
         const std::uint16_t check = static_cast<std::uint16_t>(~r);
         const char tail[2] = {static_cast<char>(check & 0xFF), static_cast<char>(check >> 8)};
         package.write(tail, 2);
         package.close();
-        if (!package) return fail(partial + ": cannot be written");
+        if (!package) return fail(partial + ": " + std::strerror(errno));
     }
     std::error_code renamed;
     std::filesystem::rename(partial, options.output, renamed);
@@ -298,7 +416,7 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
     const std::string& path = options.positional[0];
     std::unique_ptr<PackageFile> file = store.Open(Utf8ToUtf16(path));
     if (!file) {
-        err << path << ": cannot be opened\n";
+        err << path << ": " << ReadFailureReason(path) << "\n";
         return 1;
     }
     const std::uint64_t length = file->Size();
@@ -368,7 +486,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         const bool passed = step.check(engine) == 1;
         out << step.label << ": " << (passed ? "ok" : "FAILED") << "\n";
         if (!passed && !ui.errors.empty() && ui.errors.front() == kMsgDataFileNotFound) {
-            err << path << ": cannot be opened\n";
+            err << path << ": " << ReadFailureReason(path) << "\n";
             return 1;
         }
         ok = ok && passed;
@@ -377,7 +495,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     // The limits that the extraction checks, on every platform kind and in every time zone.
     std::unique_ptr<PackageFile> file = store.Open(engine.packageName);
     if (!file) {
-        err << path << ": cannot be opened\n";
+        err << path << ": " << ReadFailureReason(path) << "\n";
         return 1;
     }
     std::array<std::uint8_t, kPackageHeaderSize> bytes{};
@@ -411,7 +529,22 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         out << "format: FAILED: entry " << check.entry << " (platform kind " << failedKind
             << "): " << FaultText(check.fault) << "\n";
     }
-    return ok && check.ok() ? 0 : 1;
+    if (!ok || !check.ok()) return 1;
+
+    // What the setup would install only in part, with the records it reads.
+    std::vector<LabeledEntry> labeled;
+    for (std::uint32_t i = 0; i < header.entryCount; ++i) {
+        LabeledEntry entry{"entry " + std::to_string(i), PackageEntry{}};
+        if (!readEntry(i, entry.record)) {
+            err << path << ": entry " << i << " cannot be read\n";
+            return 1;
+        }
+        labeled.push_back(entry);
+    }
+    return ReportWarnings(FindPackageWarnings(labeled, file->Size(), options.codePage), path, options.werror,
+                          err)
+               ? 1
+               : 0;
 }
 
 }  // namespace
@@ -543,19 +676,56 @@ void SealImage(std::vector<std::uint8_t>& image) {
     image[body + 1] = static_cast<std::uint8_t>(check >> 8);
 }
 
+namespace {
+
+// A field that holds " key=" after a blank for one of the keys: the fields were separated by blanks.
+// Returns the key found, or an empty string.
+std::string KeyAfterBlank(const std::string& field, const char* const (&keys)[4]) {
+    for (std::size_t at = field.find(' '); at != std::string::npos; at = field.find(' ', at + 1)) {
+        const std::size_t next = field.find_first_not_of(' ', at);
+        if (next == std::string::npos) break;
+        for (const char* key : keys) {
+            const std::string prefix = std::string(key) + "=";
+            if (field.compare(next, prefix.size(), prefix) == 0) return key;
+        }
+    }
+    return std::string();
+}
+
+// The setup's checks of one entry on every platform kind it can be written on and in every time zone.
+PackageFault CheckAsSetup(const std::vector<std::uint8_t>& name, const std::string& stamp,
+                          std::uint8_t target, NameDecoder& decoder) {
+    ImageEntry image;
+    image.name = name;
+    image.timeStamp = stamp;
+    image.target = target;
+    const PackageEntry record = MakeEntry(image, 0, 0);
+    for (std::int64_t offset : kZoneOffsets) {
+        FixedOffsetClock clock(offset);
+        for (std::int32_t kind = -1; kind <= 5; ++kind) {
+            EntryPlan plan;
+            const PackageFault fault = PlanEntry(kMaxPackageLength, record, kind, decoder, clock, plan);
+            if (fault != PackageFault::kNone) return fault;
+        }
+    }
+    return PackageFault::kNone;
+}
+
+}  // namespace
+
 Manifest ParseManifest(const std::string& text, const std::string& folder, int codePage) {
+    static const char* const kKeys[4] = {"name", "time", "target", "source"};
+    static const char kByteOrderMark[] = "\xEF\xBB\xBF";
     Manifest manifest;
-    std::istringstream lines(text);
+    std::istringstream lines(text.compare(0, 3, kByteOrderMark) == 0 ? text.substr(3) : text);
     std::string line;
     int number = 0;
     CodePageDecoder decoder(codePage);
-    auto fail = [&](const std::string& message) {
-        manifest.entries.clear();
-        manifest.error = LineError(number, message);
-        return manifest;
-    };
+    std::size_t errorsBefore = 0;
+    auto add = [&](const std::string& message) { manifest.errors.push_back(LineError(number, message)); };
     while (std::getline(lines, line)) {
         ++number;
+        errorsBefore = manifest.errors.size();
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#') continue;
@@ -563,116 +733,242 @@ Manifest ParseManifest(const std::string& text, const std::string& folder, int c
         ManifestEntry entry;
         entry.line = number;
         bool seen[4] = {false, false, false, false};
-        static const char* const kKeys[4] = {"name", "time", "target", "source"};
         std::string target;
         std::istringstream fields(line);
         std::string field;
+        std::string blankKey;
         while (std::getline(fields, field, '\t')) {
             if (field.empty()) continue;
+            if (blankKey.empty()) blankKey = KeyAfterBlank(field, kKeys);
             const std::size_t equals = field.find('=');
-            if (equals == std::string::npos)
-                return fail("field \"" + field + "\" is not of the form key=value");
+            if (equals == std::string::npos) {
+                add("field \"" + field + "\" is not of the form key=value");
+                continue;
+            }
             const std::string key = field.substr(0, equals);
             const std::string value = field.substr(equals + 1);
             int k = 0;
             while (k < 4 && key != kKeys[k]) ++k;
-            if (k == 4) return fail("unknown field \"" + key + "\"");
-            if (seen[k]) return fail("field \"" + key + "\" given twice");
+            if (k == 4) {
+                add("unknown field \"" + key + "\"");
+                continue;
+            }
+            if (seen[k]) {
+                add("field \"" + key + "\" given twice");
+                continue;
+            }
             seen[k] = true;
             std::string* const slots[4] = {&entry.name, &entry.timeStamp, &target, &entry.source};
             *slots[k] = value;
         }
+        // Blanks where TABs belong make one long field: say so instead of naming the fields it hides.
+        bool missing = false;
+        for (bool s : seen) missing = missing || !s;
+        if (!blankKey.empty() && missing) {
+            add("fields are separated by TAB characters, not blanks (a blank comes before \"" + blankKey +
+                "=\")");
+            continue;
+        }
         for (int k = 0; k < 4; ++k) {
-            if (!seen[k]) return fail(std::string("field \"") + kKeys[k] + "\" is missing");
+            if (!seen[k]) add(std::string("field \"") + kKeys[k] + "\" is missing");
         }
 
-        if (target.size() != 1 || target[0] < '0' || target[0] > '5') {
-            return fail("target \"" + target + "\" is not a number from 0 to 5");
-        }
-        entry.target = static_cast<std::uint8_t>(target[0] - '0');
-
-        std::string error;
-        if (!EncodeName(entry.name, codePage, entry.encodedName, error)) return fail(error);
-        if (entry.encodedName.empty()) return fail("name is empty");
-        if (entry.encodedName.size() > kNameSize) {
-            return fail("name \"" + entry.name + "\" takes " + std::to_string(entry.encodedName.size()) +
-                        " bytes in code page " + std::to_string(codePage) + "; at most 32 fit");
-        }
-        for (std::uint8_t b : entry.encodedName) {
-            if (b == 0) return fail("name contains a zero byte");
-        }
-        std::u16string decoded;
-        if (!DecodeName(entry.encodedName.data(), entry.encodedName.size(), codePage, decoded) ||
-            decoded != Utf8ToUtf16(entry.name)) {
-            return fail("name \"" + entry.name + "\" does not read back the same in code page " +
-                        std::to_string(codePage));
-        }
-        if (!IsFourteenDigits(entry.timeStamp)) {
-            return fail("time \"" + entry.timeStamp + "\" is not 14 digits YYYYMMDDhhmmss");
-        }
-
-        // The same rules as the setup applies, on every platform kind the entry can be written on.
-        ImageEntry image;
-        image.name = entry.encodedName;
-        image.timeStamp = entry.timeStamp;
-        image.target = entry.target;
-        const PackageEntry record = MakeEntry(image, 0, 0);
-        for (std::int64_t offset : kZoneOffsets) {
-            FixedOffsetClock clock(offset);
-            for (std::int32_t kind = -1; kind <= 5; ++kind) {
-                EntryPlan plan;
-                const PackageFault fault = PlanEntry(kMaxPackageLength, record, kind, decoder, clock, plan);
-                if (fault == PackageFault::kBadName) {
-                    return fail("name \"" + entry.name + "\" is not a sound file name" +
-                                (entry.target != 0
-                                     ? " (in the system folder the part after its last \"%\" and the "
-                                       "character after it is used)"
-                                     : ""));
-                }
-                if (fault == PackageFault::kBadTimeStamp) {
-                    return fail("time \"" + entry.timeStamp + "\" is not a real date and time " +
-                                kStampRangeEverywhere);
-                }
+        bool targetOk = false;
+        if (seen[2]) {
+            targetOk = target.size() == 1 && target[0] >= '0' && target[0] <= '5';
+            if (targetOk) {
+                entry.target = static_cast<std::uint8_t>(target[0] - '0');
+            } else {
+                add("target \"" + target + "\" is not a number from 0 to 5");
             }
         }
 
-        std::filesystem::path source(entry.source);
-        if (source.is_relative() && !folder.empty()) source = std::filesystem::path(folder) / source;
-        entry.source = source.string();
-        std::error_code ec;
-        if (entry.source.empty() || !std::filesystem::is_regular_file(source, ec)) {
-            return fail("source file \"" + entry.source + "\" does not exist");
+        bool nameOk = false;
+        if (seen[0]) {
+            std::string error;
+            std::u16string decoded;
+            if (!EncodeName(entry.name, codePage, entry.encodedName, error)) {
+                add(error);
+            } else if (entry.encodedName.empty()) {
+                add("name is empty");
+            } else if (entry.encodedName.size() > kNameSize) {
+                add("name \"" + entry.name + "\" takes " + std::to_string(entry.encodedName.size()) +
+                    " bytes in code page " + std::to_string(codePage) + "; at most 32 fit");
+            } else if (std::find(entry.encodedName.begin(), entry.encodedName.end(), 0) !=
+                       entry.encodedName.end()) {
+                add("name contains a zero byte");
+            } else if (!DecodeName(entry.encodedName.data(), entry.encodedName.size(), codePage, decoded) ||
+                       decoded != Utf8ToUtf16(entry.name)) {
+                add("name \"" + entry.name + "\" does not read back the same in code page " +
+                    std::to_string(codePage));
+            } else {
+                nameOk = true;
+            }
         }
-        entry.size = std::filesystem::file_size(source, ec);
-        if (ec) return fail("source file \"" + entry.source + "\" cannot be read");
-        if (entry.size > kMaxPackageLength)
-            return fail("source file \"" + entry.source + "\" is 2 GiB or larger");
-        manifest.entries.push_back(std::move(entry));
+        bool timeOk = false;
+        if (seen[1]) {
+            timeOk = IsFourteenDigits(entry.timeStamp);
+            if (!timeOk) add("time \"" + entry.timeStamp + "\" is not 14 digits YYYYMMDDhhmmss");
+        }
+
+        // The same rules as the setup applies: the name with a time that is always good, the time
+        // with a name that is always good, so that each fault is found whatever the other field holds.
+        if (targetOk && nameOk &&
+            CheckAsSetup(entry.encodedName, "20000101000000", entry.target, decoder) ==
+                PackageFault::kBadName) {
+            add("name \"" + entry.name + "\" is not a sound file name" +
+                (entry.target != 0 ? " (in the system folder the part after its last \"%\" and the "
+                                     "character after it is used)"
+                                   : ""));
+        }
+        if (targetOk && timeOk &&
+            CheckAsSetup({'a'}, entry.timeStamp, entry.target, decoder) == PackageFault::kBadTimeStamp) {
+            add("time \"" + entry.timeStamp + "\" is not a real date and time " + kStampRangeEverywhere);
+        }
+
+        if (seen[3]) {
+            std::filesystem::path source(entry.source);
+            if (source.is_relative() && !folder.empty()) source = std::filesystem::path(folder) / source;
+            const std::string given = entry.source;
+            entry.source = source.string();
+            struct stat status {};
+            if (given.empty()) {
+                add("source is empty");
+            } else if (::stat(entry.source.c_str(), &status) != 0) {
+                add("source file \"" + entry.source + "\": " + std::strerror(errno));
+            } else if (!S_ISREG(status.st_mode)) {
+                add("source file \"" + entry.source + "\" is not a regular file");
+            } else if (static_cast<std::uint64_t>(status.st_size) > kMaxPackageLength) {
+                add("source file \"" + entry.source + "\" is 2 GiB or larger");
+            } else {
+                entry.size = static_cast<std::uint64_t>(status.st_size);
+            }
+        }
+        if (manifest.errors.size() == errorsBefore) manifest.entries.push_back(std::move(entry));
     }
     return manifest;
+}
+
+std::string DescribeKinds(const std::vector<std::int32_t>& kinds) {
+    static const char* const kNames[] = {"?", "2000", "XP", "Vista 32-bit", "64-bit", "7 and later 32-bit"};
+    std::string names;
+    std::string numbers;
+    for (std::int32_t kind : kinds) {
+        if (!names.empty()) {
+            names += ", ";
+            numbers += ", ";
+        }
+        names += kNames[kind >= 1 && kind <= 5 ? kind : 0];
+        numbers += std::to_string(kind);
+    }
+    return "Windows " + names + (kinds.size() == 1 ? " (platform kind " : " (platform kinds ") + numbers +
+           ")";
+}
+
+std::vector<PackageWarning> FindPackageWarnings(const std::vector<LabeledEntry>& entries,
+                                                std::uint64_t length, int codePage) {
+    CodePageDecoder decoder(codePage);
+    FixedOffsetClock clock(0);
+    std::vector<std::int32_t> nothing;
+    std::vector<std::int32_t> noApplication;
+    std::vector<std::int32_t> noDriver;
+    // (earlier entry, later entry, folder) -> the kinds on which the later one overwrites the earlier.
+    std::map<std::tuple<std::size_t, std::size_t, Destination>, std::vector<std::int32_t>> clashes;
+    std::map<std::size_t, std::u16string> shownNames;
+    for (std::int32_t kind = 1; kind <= 5; ++kind) {
+        std::vector<std::pair<std::size_t, EntryPlan>> written;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            EntryPlan plan;
+            if (PlanEntry(length, entries[i].record, kind, decoder, clock, plan) != PackageFault::kNone)
+                continue;
+            if (plan.destination != Destination::kNotWritten) written.emplace_back(i, plan);
+        }
+        bool anything = false;
+        bool application = false;
+        bool driver = false;
+        for (std::size_t b = 0; b < written.size(); ++b) {
+            const EntryPlan& plan = written[b].second;
+            if (plan.destination == Destination::kDestinationFolder) {
+                anything = true;
+                application = application || EqualsIgnoreAsciiCase(plan.fileName, kApplicationFileName);
+                driver = driver || EqualsIgnoreAsciiCase(plan.fileName, kDriverInstallerName);
+            }
+            for (std::size_t a = 0; a < b; ++a) {
+                if (written[a].second.destination == plan.destination &&
+                    EqualsIgnoreAsciiCase(written[a].second.fileName, plan.fileName)) {
+                    clashes[{written[a].first, written[b].first, plan.destination}].push_back(kind);
+                    shownNames[written[a].first] = written[a].second.fileName;
+                    shownNames[written[b].first] = plan.fileName;
+                    break;
+                }
+            }
+        }
+        if (!anything) {
+            nothing.push_back(kind);
+            continue;
+        }
+        if (!application) noApplication.push_back(kind);
+        if (kind == kDriverPlatformKind && !driver) noDriver.push_back(kind);
+    }
+
+    std::vector<PackageWarning> warnings;
+    for (const auto& [key, kinds] : clashes) {
+        const auto& [earlier, later, folder] = key;
+        warnings.push_back(
+            {entries[later].where, "\"" + Utf16ToUtf8(shownNames[later]) + "\" goes to the " +
+                                       (folder == Destination::kSystemFolder ? "system" : "destination") +
+                                       " folder under the same name as " + entries[earlier].where + " (\"" +
+                                       Utf16ToUtf8(shownNames[earlier]) + "\") on " + DescribeKinds(kinds) +
+                                       ": the later entry overwrites the earlier one"});
+    }
+    if (!nothing.empty()) {
+        warnings.push_back({"", "nothing goes to the destination folder on " + DescribeKinds(nothing) +
+                                    ": the setup ends there without a message (exit code 1)"});
+    }
+    if (!noApplication.empty()) {
+        warnings.push_back(
+            {"", "no \"QUENTARO.exe\" goes to the destination folder on " + DescribeKinds(noApplication) +
+                     ": the setup makes no shortcuts and says so at the end of the installation"});
+    }
+    if (!noDriver.empty()) {
+        warnings.push_back(
+            {"", "no \"" + Utf16ToUtf8(kDriverInstallerName) + "\" goes to the destination folder on " +
+                     DescribeKinds(noDriver) +
+                     ": the setup stops with the driver installer message after writing the files"});
+    }
+    return warnings;
 }
 
 int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options options;
     if (args.empty()) {
-        err << kUsage;
+        err << kUsage << "Try \"quentaro-pack --help\".\n";
         return 2;
     }
-    if (!ParseOptions(args, options, err)) return 2;
     const std::string& command = args[0];
+    if (command == "--help" || command == "-h") return PrintHelp("", out, err);
+    auto usage = [&] {
+        err << kUsage << "Try \"quentaro-pack --help\".\n";
+        return 2;
+    };
+    if (!ParseOptions(args, options, err)) return usage();
+    if (command == "help") {
+        if (options.positional.size() > 1) return usage();
+        return PrintHelp(options.positional.empty() ? "" : options.positional[0], out, err);
+    }
+    if (options.help) {
+        if (command != "build" && command != "list" && command != "verify") return usage();
+        return PrintHelp(command, out, err);
+    }
     if (command == "build") {
-        if (options.manifest.empty() || options.output.empty() || !options.positional.empty()) {
-            err << kUsage;
-            return 2;
-        }
+        if (options.manifest.empty() || options.output.empty() || !options.positional.empty()) return usage();
         return Build(options, out, err);
     }
     if ((command == "list" || command == "verify") && options.positional.size() == 1 &&
-        options.manifest.empty() && options.output.empty()) {
+        options.manifest.empty() && options.output.empty() && !(command == "list" && options.werror)) {
         return command == "list" ? List(options, out, err) : Verify(options, out, err);
     }
-    err << kUsage;
-    return 2;
+    return usage();
 }
 
 }  // namespace quentaro::pack
