@@ -21,6 +21,7 @@
 #include "core/extract.h"
 #include "core/messages.h"
 #include "core/shortcuts.h"
+#include "core/text.h"
 
 namespace quentaro::pack {
 
@@ -179,11 +180,29 @@ std::string Printable(const std::uint8_t* bytes, std::size_t count) {
     return text.str();
 }
 
+}  // namespace
+
+std::string ShownTimeStamp(const PackageEntry& entry) {
+    LocalTime time;
+    std::ostringstream when;
+    if (ScanTimeStamp(entry.timeStamp.data(), time) == 6) {
+        when << std::setfill('0') << std::setw(4) << time.year << '-' << std::setw(2) << time.month << '-'
+             << std::setw(2) << time.day << ' ' << std::setw(2) << time.hour << ':' << std::setw(2)
+             << time.minute << ':' << std::setw(2) << time.second;
+    } else {
+        when << Printable(entry.timeStamp.data(), 14);
+    }
+    return when.str();
+}
+
+namespace {
+
 struct Options {
     int codePage = 932;
     std::string manifest;
     std::string output;
     bool werror = false;
+    bool json = false;
     bool help = false;
     std::vector<std::string> positional;
 };
@@ -210,6 +229,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::o
             }
         } else if (arg == "--werror") {
             options.werror = true;
+        } else if (arg == "--json") {
+            options.json = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -226,6 +247,7 @@ constexpr char kUsage[] =
     "usage: quentaro-pack build [--codepage 932|1252] [--werror] --manifest MANIFEST --output PACKAGE\n"
     "       quentaro-pack list [--codepage 932|1252] PACKAGE\n"
     "       quentaro-pack verify [--codepage 932|1252] [--werror] PACKAGE\n"
+    "       quentaro-pack plan [--codepage 932|1252] [--json] PACKAGE\n"
     "       quentaro-pack help [COMMAND]\n";
 
 constexpr char kOptionsHelp[] =
@@ -235,6 +257,7 @@ constexpr char kOptionsHelp[] =
     "                       1252 Western; optional, default 932\n"
     "  --werror             treat warnings as errors (exit status 1; build then writes no package);\n"
     "                       optional, default off\n"
+    "  --json               plan only: print the plan as JSON; optional, default text\n"
     "  -h, --help           print this help and exit\n"
     "\n"
     "exit status: 0 success, 1 an error (or a warning with --werror), 2 wrong usage\n";
@@ -272,16 +295,27 @@ constexpr CommandHelp kCommandHelp[] = {
      "\n"
      "  --codepage 932|1252   optional, default 932\n"
      "  --werror              optional: a warning makes verify fail (exit status 1)\n"},
+    {"plan",
+     "usage: quentaro-pack plan [--codepage 932|1252] [--json] PACKAGE\n"
+     "\n"
+     "Shows what the setup does with PACKAGE on each class of Windows (2000, XP, Vista 32-bit, 64-bit,\n"
+     "7 and later 32-bit; platform kinds 1 to 5), found by running its checks, extraction and shortcut\n"
+     "creation against stand-ins: the files written to the destination and the system folder (with\n"
+     "the name they get there), their sizes and time stamps, the space the destination page shows as\n"
+     "needed, the driver installer, the shortcuts and the outcome.\n"
+     "\n"
+     "  --codepage 932|1252   optional, default 932\n"
+     "  --json                optional: JSON instead of text\n"},
     {"help",
      "usage: quentaro-pack help [COMMAND]\n"
      "\n"
-     "Prints the usage, or the help of COMMAND (build, list, verify).\n"},
+     "Prints the usage, or the help of COMMAND (build, list, verify, plan).\n"},
 };
 
 // Help: on standard output, exit status 0; an unknown command is wrong usage.
 int PrintHelp(const std::string& command, std::ostream& out, std::ostream& err) {
     if (command.empty()) {
-        out << "quentaro-pack: builds, lists and verifies the QUENTARO setup's data package\n\n"
+        out << "quentaro-pack: builds, lists, verifies and plans the QUENTARO setup's data package\n\n"
             << kUsage << kOptionsHelp;
         return 0;
     }
@@ -336,7 +370,8 @@ int Build(const Options& options, std::ostream& out, std::ostream& err) {
         image.name = item.encodedName;
         image.timeStamp = item.timeStamp;
         image.target = item.target;
-        labeled.push_back({"line " + std::to_string(item.line), MakeEntry(image, 0, 0)});
+        labeled.push_back({"line " + std::to_string(item.line),
+                           MakeEntry(image, 0, static_cast<std::uint32_t>(item.size))});
     }
     if (ReportWarnings(FindPackageWarnings(labeled, kMaxPackageLength, options.codePage), options.manifest,
                        options.werror, err)) {
@@ -444,22 +479,14 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
             return 1;
         }
         const PackageEntry entry = ReadPackageEntry(record.data());
-        LocalTime time;
-        std::ostringstream when;
-        if (ScanTimeStamp(entry.timeStamp.data(), time) == 6) {
-            when << std::setfill('0') << std::setw(4) << time.year << '-' << std::setw(2) << time.month << '-'
-                 << std::setw(2) << time.day << ' ' << std::setw(2) << time.hour << ':' << std::setw(2)
-                 << time.minute << ':' << std::setw(2) << time.second;
-        } else {
-            when << Printable(entry.timeStamp.data(), 14);
-        }
+        const std::string when = ShownTimeStamp(entry);
         const std::size_t stored = StoredNameLength(entry.name);
         std::u16string name;
         const std::string shown = DecodeName(entry.name.data(), stored, options.codePage, name)
                                       ? Utf16ToUtf8(name)
                                       : Printable(entry.name.data(), stored);
         out << std::left << std::setw(7) << i << std::setw(8) << unsigned{entry.target} << std::setw(12)
-            << entry.dataSize << std::setw(12) << entry.dataOffset << std::setw(21) << when.str() << shown
+            << entry.dataSize << std::setw(12) << entry.dataOffset << std::setw(21) << when << shown
             << std::right << "\n";
     }
     return 0;
@@ -883,13 +910,13 @@ std::vector<PackageWarning> FindPackageWarnings(const std::vector<LabeledEntry>&
                 continue;
             if (plan.destination != Destination::kNotWritten) written.emplace_back(i, plan);
         }
-        bool anything = false;
+        std::uint64_t destinationBytes = 0;
         bool application = false;
         bool driver = false;
         for (std::size_t b = 0; b < written.size(); ++b) {
             const EntryPlan& plan = written[b].second;
             if (plan.destination == Destination::kDestinationFolder) {
-                anything = true;
+                destinationBytes += entries[written[b].first].record.dataSize;
                 application = application || EqualsIgnoreAsciiCase(plan.fileName, kApplicationFileName);
                 driver = driver || EqualsIgnoreAsciiCase(plan.fileName, kDriverInstallerName);
             }
@@ -903,7 +930,8 @@ std::vector<PackageWarning> FindPackageWarnings(const std::vector<LabeledEntry>&
                 }
             }
         }
-        if (!anything) {
+        // The setup sums the sizes of these files first and ends silently when the sum is 0.
+        if (destinationBytes == 0) {
             nothing.push_back(kind);
             continue;
         }
@@ -922,7 +950,8 @@ std::vector<PackageWarning> FindPackageWarnings(const std::vector<LabeledEntry>&
                                        ": the later entry overwrites the earlier one"});
     }
     if (!nothing.empty()) {
-        warnings.push_back({"", "nothing goes to the destination folder on " + DescribeKinds(nothing) +
+        warnings.push_back({"", "no data goes to the destination folder (no entry, or empty files only) on " +
+                                    DescribeKinds(nothing) +
                                     ": the setup ends there without a message (exit code 1)"});
     }
     if (!noApplication.empty()) {
@@ -937,6 +966,289 @@ std::vector<PackageWarning> FindPackageWarnings(const std::vector<LabeledEntry>&
                      ": the setup stops with the driver installer message after writing the files"});
     }
     return warnings;
+}
+
+namespace {
+
+// A destination folder and a system folder of the planned installation.
+constexpr char16_t kPlanDestination[] = u"C:\\QUENTARO";
+constexpr char16_t kPlanSystem[] = u"C:\\WINDOWS\\system32";
+
+struct WrittenFile {
+    std::u16string path;
+    std::uint64_t size = 0;
+};
+
+// Files that count their bytes; a committed file is recorded (a later one of the same name too).
+class RecordingFiles : public TargetFileSystem {
+public:
+    class File : public TargetFile {
+    public:
+        File(RecordingFiles& owner, std::u16string path) : m_owner(owner), m_path(std::move(path)) {}
+        WriteStatus Write(const std::uint8_t*, std::size_t count) override {
+            m_size += count;
+            return WriteStatus::kOk;
+        }
+        WriteStatus Close() override { return WriteStatus::kOk; }
+        bool SetTimes(const FileTimes&) override { return true; }
+        bool Commit() override {
+            m_owner.written.push_back({m_path, m_size});
+            return true;
+        }
+
+    private:
+        RecordingFiles& m_owner;
+        std::u16string m_path;
+        std::uint64_t m_size = 0;
+    };
+    std::unique_ptr<TargetFile> Create(const std::u16string& path) override {
+        return std::make_unique<File>(*this, path);
+    }
+    // The names in the destination folder, as a directory listing gives them.
+    std::vector<std::u16string> DestinationNames() const {
+        const std::u16string prefix = std::u16string(kPlanDestination) + u"\\";
+        std::vector<std::u16string> names;
+        for (const WrittenFile& file : written) {
+            if (file.path.compare(0, prefix.size(), prefix) != 0) continue;
+            const std::u16string name = file.path.substr(prefix.size());
+            bool known = false;
+            for (const std::u16string& other : names) known = known || EqualsIgnoreAsciiCase(other, name);
+            if (!known) names.push_back(name);
+        }
+        return names;
+    }
+    std::vector<WrittenFile> written;
+};
+
+bool HasName(const std::vector<std::u16string>& names, std::u16string_view name) {
+    for (const std::u16string& other : names) {
+        if (EqualsIgnoreAsciiCase(other, name)) return true;
+    }
+    return false;
+}
+
+// Starts a program only when it is among the destination files, as Windows would.
+class RecordingShell : public Shell {
+public:
+    explicit RecordingShell(const RecordingFiles& files) : m_files(files) {}
+    bool RunAndWait(const std::u16string& program, const std::u16string&, const std::u16string&) override {
+        started = true;
+        const std::u16string prefix = std::u16string(kPlanDestination) + u"\\";
+        return program.compare(0, prefix.size(), prefix) == 0 &&
+               HasName(m_files.DestinationNames(), program.substr(prefix.size()));
+    }
+    bool started = false;
+
+private:
+    const RecordingFiles& m_files;
+};
+
+class SavingLink : public ShellLink {
+public:
+    bool LoadTarget(std::u16string_view, std::u16string&) override { return false; }
+    bool Save(std::u16string_view, const LinkProperties&) override { return true; }
+};
+
+// Shell folders that hold no links yet, COM that works, the destination folder as written.
+class PlanShortcutPort : public ShortcutPort {
+public:
+    explicit PlanShortcutPort(std::vector<std::u16string> names) : m_names(std::move(names)) {}
+    std::int32_t InitializeCom() override { return 0; }
+    void UninitializeCom() override {}
+    std::unique_ptr<ShellLink> CreateShellLink() override { return std::make_unique<SavingLink>(); }
+    void EnumerateEntries(std::u16string_view, const EntryVisitor& visit) override {
+        for (const std::u16string& name : m_names) {
+            if (!visit(name)) return;
+        }
+    }
+    std::u16string GetFullPath(std::u16string_view path) override { return std::u16string(path); }
+    bool EntryExists(std::u16string_view) override { return false; }
+    std::u16string GetShellFolderPath(std::int32_t csidl) override {
+        return u"C:\\Shell\\" + Utf8ToUtf16(std::to_string(csidl));
+    }
+    void NotifyShell(std::u16string_view) override {}
+
+private:
+    std::vector<std::u16string> m_names;
+};
+
+KindPlan PlanKind(const std::string& path, int codePage, std::int32_t kind) {
+    KindPlan result;
+    result.kind = kind;
+    HostPackageStore store;
+    RecordingUi ui;
+    RecordingFiles files;
+    CodePageDecoder decoder(codePage);
+    FixedOffsetClock clock(0);
+    RecordingShell shell(files);
+    InstallEngine engine{
+        store, ui, files, decoder, clock, shell, kind, kPlanDestination, kPlanSystem, Utf8ToUtf16(path)};
+    // The install job: the three checks, the extraction, the shortcuts.
+    const bool checked = CheckSignature(engine) == 1 && CheckVersion(engine) == 1 && CheckCrc(engine) == 1;
+    const bool extracted = checked && ExtractFiles(engine) == 1;
+    ReleasePackage(engine);
+    const std::vector<std::u16string> names = files.DestinationNames();
+    result.driverRuns = shell.started;
+    result.driverDelivered = HasName(names, kDriverInstallerName);
+    result.infDelivered = HasName(names, kDriverInstallerParameters);
+    if (extracted) {
+        PlanShortcutPort port(names);
+        result.shortcuts = CreateShortcuts(kPlanDestination, port) == 1;
+        result.outcome = result.shortcuts ? Outcome::kCompletes : Outcome::kCompletesWithoutShortcuts;
+    } else if (!ui.errors.empty()) {
+        result.outcome = Outcome::kStops;
+        result.message = ui.errors.front();
+    }
+
+    // The files written are the entries that the selection rule picks, in table order.
+    std::unique_ptr<PackageFile> file = store.Open(Utf8ToUtf16(path));
+    if (!file) return result;
+    std::array<std::uint8_t, kPackageHeaderSize> bytes{};
+    if (!ReadZeroPadded(*file, 0, bytes.data(), bytes.size())) return result;
+    const PackageHeader header = ReadPackageHeader(bytes.data());
+    std::size_t next = 0;
+    for (std::uint32_t i = 0; i < header.entryCount && next < files.written.size(); ++i) {
+        std::array<std::uint8_t, kPackageEntrySize> record{};
+        if (!ReadZeroPadded(*file, EntryRecordOffset(i), record.data(), record.size())) break;
+        const PackageEntry entry = ReadPackageEntry(record.data());
+        EntryPlan plan;
+        if (PlanEntry(file->Size(), entry, kind, decoder, clock, plan) != PackageFault::kNone ||
+            plan.destination == Destination::kNotWritten) {
+            continue;
+        }
+        PlannedFile planned;
+        planned.folder = plan.destination;
+        planned.name = plan.fileName;
+        planned.entry = i;
+        planned.storedName = decoder.DecodeAnsi(entry.name.data(), StoredNameLength(entry.name));
+        planned.size = files.written[next++].size;
+        planned.time = ShownTimeStamp(entry);
+        result.files.push_back(planned);
+    }
+    return result;
+}
+
+const char* OutcomeText(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::kCompletes:
+        return "completes";
+    case Outcome::kCompletesWithoutShortcuts:
+        return "completes without shortcuts";
+    case Outcome::kStops:
+        return "stops with a message";
+    case Outcome::kEndsWithoutMessage:
+        return "ends without a message (exit code 1)";
+    }
+    return "?";
+}
+
+std::string JsonString(const std::string& text) {
+    std::ostringstream out;
+    out << '"';
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out << '\\' << c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out << "\\u" << std::hex << std::setw(4) << std::setfill('0') << int{c} << std::dec;
+        } else {
+            out << c;
+        }
+    }
+    out << '"';
+    return out.str();
+}
+
+const char* WindowsName(std::int32_t kind) {
+    static const char* const kNames[] = {"?", "2000", "XP", "Vista 32-bit", "64-bit", "7 and later 32-bit"};
+    return kNames[kind >= 1 && kind <= 5 ? kind : 0];
+}
+
+void PrintPlanText(const std::string& path, const PackagePlan& plan, std::ostream& out) {
+    out << path << ": " << plan.length << " bytes; the destination page shows \""
+        << Utf16ToUtf8(plan.neededSpace) << "\"\n";
+    for (const KindPlan& kind : plan.kinds) {
+        out << "\nWindows " << WindowsName(kind.kind) << " (platform kind " << kind.kind << "):\n";
+        if (kind.files.empty()) out << "  no files written\n";
+        for (const PlannedFile& file : kind.files) {
+            out << "  " << (file.folder == Destination::kSystemFolder ? "system     " : "destination") << "  "
+                << file.time << "  " << std::setw(10) << file.size << "  " << Utf16ToUtf8(file.name);
+            if (file.name != file.storedName)
+                out << "  (entry " << file.entry << " \"" << Utf16ToUtf8(file.storedName) << "\")";
+            out << "\n";
+        }
+        out << "  driver installer: " << (kind.driverRuns ? "runs" : "not run")
+            << "; in the destination folder: " << Utf16ToUtf8(kDriverInstallerName) << " "
+            << (kind.driverDelivered ? "yes" : "no") << ", " << Utf16ToUtf8(kDriverInstallerParameters) << " "
+            << (kind.infDelivered ? "yes" : "no") << "\n";
+        out << "  shortcuts: " << (kind.shortcuts ? "made" : "not made") << "\n";
+        out << "  outcome: " << OutcomeText(kind.outcome);
+        if (kind.outcome == Outcome::kStops) out << " \"" << Utf16ToUtf8(kind.message) << "\"";
+        out << "\n";
+    }
+}
+
+void PrintPlanJson(const std::string& path, const PackagePlan& plan, std::ostream& out) {
+    static const char* const kOutcomeKeys[] = {"completes", "completes-without-shortcuts", "stops",
+                                               "ends-without-message"};
+    out << "{\n  \"package\": " << JsonString(path) << ",\n  \"length\": " << plan.length
+        << ",\n  \"neededSpace\": " << JsonString(Utf16ToUtf8(plan.neededSpace)) << ",\n  \"kinds\": [";
+    for (std::size_t k = 0; k < plan.kinds.size(); ++k) {
+        const KindPlan& kind = plan.kinds[k];
+        out << (k == 0 ? "\n" : ",\n") << "    {\"kind\": " << kind.kind
+            << ", \"windows\": " << JsonString(WindowsName(kind.kind)) << ", \"files\": [";
+        for (std::size_t f = 0; f < kind.files.size(); ++f) {
+            const PlannedFile& file = kind.files[f];
+            out << (f == 0 ? "\n" : ",\n") << "      {\"folder\": \""
+                << (file.folder == Destination::kSystemFolder ? "system" : "destination")
+                << "\", \"name\": " << JsonString(Utf16ToUtf8(file.name)) << ", \"entry\": " << file.entry
+                << ", \"storedName\": " << JsonString(Utf16ToUtf8(file.storedName))
+                << ", \"size\": " << file.size << ", \"time\": " << JsonString(file.time) << "}";
+        }
+        out << (kind.files.empty() ? "" : "\n    ")
+            << "], \"driverInstaller\": {\"runs\": " << (kind.driverRuns ? "true" : "false")
+            << ", \"delivered\": " << (kind.driverDelivered ? "true" : "false")
+            << ", \"inf\": " << (kind.infDelivered ? "true" : "false")
+            << "}, \"shortcuts\": " << (kind.shortcuts ? "true" : "false") << ", \"outcome\": \""
+            << kOutcomeKeys[static_cast<int>(kind.outcome)] << "\"";
+        if (kind.outcome == Outcome::kStops)
+            out << ", \"message\": " << JsonString(Utf16ToUtf8(kind.message));
+        out << "}";
+    }
+    out << "\n  ]\n}\n";
+}
+
+int Plan(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::string& path = options.positional[0];
+    PackagePlan plan;
+    std::string error;
+    if (!PlanPackage(path, options.codePage, plan, error)) {
+        err << path << ": " << error << "\n";
+        return 1;
+    }
+    if (options.json) {
+        PrintPlanJson(path, plan, out);
+    } else {
+        PrintPlanText(path, plan, out);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool PlanPackage(const std::string& path, int codePage, PackagePlan& plan, std::string& error) {
+    HostPackageStore store;
+    std::unique_ptr<PackageFile> file = store.Open(Utf8ToUtf16(path));
+    if (!file) {
+        error = ReadFailureReason(path);
+        return false;
+    }
+    plan.length = file->Size();
+    // The page reads the length as an unsigned 32-bit number.
+    plan.neededSpace = FormatNeededSpace(static_cast<std::uint32_t>(plan.length));
+    file.reset();
+    plan.kinds.clear();
+    for (std::int32_t kind = 1; kind <= 5; ++kind) plan.kinds.push_back(PlanKind(path, codePage, kind));
+    return true;
 }
 
 int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -957,17 +1269,23 @@ int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
         return PrintHelp(options.positional.empty() ? "" : options.positional[0], out, err);
     }
     if (options.help) {
-        if (command != "build" && command != "list" && command != "verify") return usage();
+        if (command != "build" && command != "list" && command != "verify" && command != "plan")
+            return usage();
         return PrintHelp(command, out, err);
     }
     if (command == "build") {
-        if (options.manifest.empty() || options.output.empty() || !options.positional.empty()) return usage();
+        if (options.manifest.empty() || options.output.empty() || !options.positional.empty() ||
+            options.json) {
+            return usage();
+        }
         return Build(options, out, err);
     }
-    if ((command == "list" || command == "verify") && options.positional.size() == 1 &&
-        options.manifest.empty() && options.output.empty() && !(command == "list" && options.werror)) {
-        return command == "list" ? List(options, out, err) : Verify(options, out, err);
-    }
+    const bool onePackage =
+        options.positional.size() == 1 && options.manifest.empty() && options.output.empty();
+    if (command == "plan" && onePackage && !options.werror) return Plan(options, out, err);
+    if (options.json) return usage();  // only for plan
+    if (command == "verify" && onePackage) return Verify(options, out, err);
+    if (command == "list" && onePackage && !options.werror) return List(options, out, err);
     return usage();
 }
 

@@ -127,6 +127,45 @@ struct PackageWarning {
 std::vector<PackageWarning> FindPackageWarnings(const std::vector<LabeledEntry>& entries,
                                                 std::uint64_t length, int codePage);
 
+// The stored time stamp as "YYYY-MM-DD hh:mm:ss", or its bytes when it cannot be scanned.
+std::string ShownTimeStamp(const PackageEntry& entry);
+
+// One file that the setup writes.
+struct PlannedFile {
+    Destination folder = Destination::kNotWritten;
+    std::u16string name;  // the name it has in its folder
+    std::uint32_t entry = 0;
+    std::u16string storedName;  // the entry's name as stored, decoded
+    std::uint64_t size = 0;     // bytes written
+    std::string time;           // the local time it is given, as stored
+};
+
+enum class Outcome { kCompletes, kCompletesWithoutShortcuts, kStops, kEndsWithoutMessage };
+
+// What the setup does with a package on one platform kind.
+struct KindPlan {
+    std::int32_t kind = 0;
+    std::vector<PlannedFile> files;  // in the order they are written
+    bool driverRuns = false;         // the driver installer is started
+    bool driverDelivered = false;    // QuentaroDriver32setup.exe is among the destination files
+    bool infDelivered = false;       // so is Quentaro.inf
+    bool shortcuts = false;          // the shortcuts are made
+    Outcome outcome = Outcome::kEndsWithoutMessage;
+    std::u16string message;  // the message the setup stops with
+};
+
+struct PackagePlan {
+    std::uint64_t length = 0;
+    std::u16string neededSpace;   // the destination page's text
+    std::vector<KindPlan> kinds;  // platform kinds 1 to 5
+};
+
+// Runs the setup's checks, extraction and shortcut creation on the package for platform kinds 1 to 5
+// against recording stand-ins of the file system, the shell and the shell links (a computer in UTC,
+// names decoded in `codePage`). False (with `error`, the system's reason) when the package cannot be
+// opened.
+bool PlanPackage(const std::string& path, int codePage, PackagePlan& plan, std::string& error);
+
 // Runs the tool with its arguments (without the program name); returns the exit status: 0 success
 // (also for help), 1 a failed verification, a bad manifest or package, or a warning under --werror,
 // 2 wrong usage.

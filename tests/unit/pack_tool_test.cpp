@@ -10,6 +10,7 @@
 
 #include "core/checks.h"
 #include "core/extract.h"
+#include "core/messages.h"
 #include "fake_ports.h"
 
 namespace quentaro {
@@ -341,11 +342,18 @@ TEST_F(PackTool, ManifestErrorsAndWarnings) {
          "name=QUENTARO.exe\ttime=20080401123456\ttarget=3\tsource=QUENTARO.exe\n",
          {},
          0,
-         {"nothing goes to the destination folder on Windows 2000, XP, Vista 32-bit, 64-bit (platform kinds "
+         {"no data goes to the destination folder (no entry, or empty files only) on Windows 2000, XP, Vista "
+          "32-bit, 64-bit (platform kinds "
           "1, "
           "2, 3, 4): the setup ends there without a message (exit code 1)",
           "no \"QuentaroDriver32setup.exe\""},
          2},
+        {"empty files only",
+         "name=QUENTARO.exe\ttime=20080401123456\ttarget=0\tsource=empty.txt\n",
+         {},
+         0,
+         {"no data goes to the destination folder (no entry, or empty files only) on " + allKinds},
+         1},
         {"same name in another case",
          app + driver + "name=quentaro.EXE\ttime=20080401123456\ttarget=0\tsource=empty.txt\n",
          {},
@@ -403,6 +411,96 @@ TEST_F(PackTool, ManifestErrorsAndWarnings) {
     EXPECT_NE(m_err.str().find("absent.txt: No such file or directory"), std::string::npos) << m_err.str();
     EXPECT_EQ(Run({"verify", Path("absent.cab")}), 1);
     EXPECT_NE(m_err.str().find("absent.cab: No such file or directory"), std::string::npos) << m_err.str();
+}
+
+// One line per class of Windows: the files written ("D" destination, "S" system folder, name and
+// size), whether the driver installer runs, is delivered with Quentaro.inf, the shortcuts, the outcome.
+std::string Summary(const pack::KindPlan& kind) {
+    std::string text;
+    for (const pack::PlannedFile& file : kind.files) {
+        text += (file.folder == Destination::kSystemFolder ? "S:" : "D:") + pack::Utf16ToUtf8(file.name) +
+                "/" + std::to_string(file.size) + " ";
+    }
+    text += std::string(kind.driverRuns ? "runs" : "-") + (kind.driverDelivered ? " exe" : "") +
+            (kind.infDelivered ? " inf" : "") + (kind.shortcuts ? " | shortcuts | " : " | | ");
+    switch (kind.outcome) {
+    case pack::Outcome::kCompletes:
+        return text + "completes";
+    case pack::Outcome::kCompletesWithoutShortcuts:
+        return text + "without shortcuts";
+    case pack::Outcome::kStops:
+        return text + "stops: " + pack::Utf16ToUtf8(kind.message);
+    case pack::Outcome::kEndsWithoutMessage:
+        return text + "silent";
+    }
+    return text;
+}
+
+TEST_F(PackTool, PlanPerClassOfWindows) {
+    Write("QUENTARO.exe", "MZ app");
+    Write("setup.exe", "MZ setup");
+    Write("Quentaro.inf", "[Version]");
+    const std::string app = "name=QUENTARO.exe\ttime=20080401123456\ttarget=0\tsource=QUENTARO.exe\n";
+    const std::string system =
+        "name=QU%xquentaro.sys\ttime=20080401123456\ttarget=2\tsource=drv.sys\n"
+        "name=Q%yq64.sys\ttime=20080401123456\ttarget=4\tsource=bin/app.exe\n";
+    const std::string driver =
+        "name=QuentaroDriver32setup.exe\ttime=20080401123456\ttarget=3\tsource=setup.exe\n"
+        "name=Quentaro.inf\ttime=20080401123456\ttarget=3\tsource=Quentaro.inf\n";
+    const std::string stopped = "stops: " + pack::Utf16ToUtf8(kMsgDriverInstallerFailed);
+    const struct {
+        const char* what;
+        std::string manifest;
+        std::string kinds[5];
+    } cases[] = {
+        {"driver installer and system files",
+         app + system + driver,
+         {"D:QUENTARO.exe/6 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:quentaro.sys/300 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:QuentaroDriver32setup.exe/8 S:Quentaro.inf/9 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:q64.sys/14 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 D:QuentaroDriver32setup.exe/8 D:Quentaro.inf/9 runs exe inf | shortcuts | "
+          "completes"}},
+        {"no driver installer",
+         app + system,
+         {"D:QUENTARO.exe/6 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:quentaro.sys/300 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:q64.sys/14 - | shortcuts | completes", "D:QUENTARO.exe/6 runs | | " + stopped}},
+        {"no application, destination files only on kind 5 (the others write nothing at all)",
+         "name=readme.txt\ttime=20080401123456\ttarget=3\tsource=bin/app.exe\n" + system + driver,
+         {"- | | silent", "- | | silent", "- | | silent", "- | | silent",
+          "D:readme.txt/14 D:QuentaroDriver32setup.exe/8 D:Quentaro.inf/9 runs exe inf | | without "
+          "shortcuts"}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(Build(c.manifest), 0) << c.what << m_err.str();
+        pack::PackagePlan plan;
+        std::string error;
+        ASSERT_TRUE(pack::PlanPackage(Path("out.cab"), 932, plan, error)) << error;
+        EXPECT_EQ(plan.length, fs::file_size(m_dir / "out.cab"));
+        EXPECT_EQ(pack::Utf16ToUtf8(plan.neededSpace), "必要容量: 0.0 MB");
+        ASSERT_EQ(plan.kinds.size(), 5u);
+        for (int k = 0; k < 5; ++k) {
+            EXPECT_EQ(plan.kinds[k].kind, k + 1);
+            EXPECT_EQ(Summary(plan.kinds[k]), c.kinds[k]) << c.what << ", platform kind " << k + 1;
+        }
+    }
+
+    // The command: the entry behind a system file name, its time; JSON with the message.
+    ASSERT_EQ(Build(app + system), 0);
+    ASSERT_EQ(Run({"plan", Path("out.cab")}), 0) << m_err.str();
+    EXPECT_NE(
+        m_out.str().find("2008-04-01 12:34:56         300  quentaro.sys  (entry 1 \"QU%xquentaro.sys\")"),
+        std::string::npos)
+        << m_out.str();
+    ASSERT_EQ(Run({"plan", "--json", Path("out.cab")}), 0) << m_err.str();
+    EXPECT_NE(m_out.str().find("\"outcome\": \"stops\", \"message\": \"" +
+                               pack::Utf16ToUtf8(kMsgDriverInstallerFailed) + "\"}"),
+              std::string::npos)
+        << m_out.str();
+    EXPECT_EQ(Run({"plan", Path("absent.cab")}), 1);
+    EXPECT_NE(m_err.str().find("No such file or directory"), std::string::npos);
 }
 
 }  // namespace
