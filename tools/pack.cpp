@@ -1176,7 +1176,7 @@ void PrintPlanText(const std::string& path, const PackagePlan& plan, std::ostrea
                 out << "  (entry " << file.entry << " \"" << Utf16ToUtf8(file.storedName) << "\")";
             out << "\n";
         }
-        out << "  driver installer: " << (kind.driverRuns ? "runs" : "not run")
+        out << "  driver installer: " << (kind.driverRuns ? "started" : "not started")
             << "; in the destination folder: " << Utf16ToUtf8(kDriverInstallerName) << " "
             << (kind.driverDelivered ? "yes" : "no") << ", " << Utf16ToUtf8(kDriverInstallerParameters) << " "
             << (kind.infDelivered ? "yes" : "no") << "\n";
@@ -1205,7 +1205,7 @@ void PrintPlanJson(const std::string& path, const PackagePlan& plan, std::ostrea
                 << ", \"size\": " << file.size << ", \"time\": " << JsonString(file.time) << "}";
         }
         out << (kind.files.empty() ? "" : "\n    ")
-            << "], \"driverInstaller\": {\"runs\": " << (kind.driverRuns ? "true" : "false")
+            << "], \"driverInstaller\": {\"started\": " << (kind.driverRuns ? "true" : "false")
             << ", \"delivered\": " << (kind.driverDelivered ? "true" : "false")
             << ", \"inf\": " << (kind.infDelivered ? "true" : "false")
             << "}, \"shortcuts\": " << (kind.shortcuts ? "true" : "false") << ", \"outcome\": \""

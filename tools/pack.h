@@ -146,7 +146,7 @@ enum class Outcome { kCompletes, kCompletesWithoutShortcuts, kStops, kEndsWithou
 struct KindPlan {
     std::int32_t kind = 0;
     std::vector<PlannedFile> files;  // in the order they are written
-    bool driverRuns = false;         // the driver installer is started
+    bool driverRuns = false;         // the setup starts the driver installer (it fails when not delivered)
     bool driverDelivered = false;    // QuentaroDriver32setup.exe is among the destination files
     bool infDelivered = false;       // so is Quentaro.inf
     bool shortcuts = false;          // the shortcuts are made
