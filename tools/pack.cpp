@@ -3,18 +3,25 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "core/checks.h"
 #include "core/crc16.h"
 #include "core/engine.h"
+#include "core/extract.h"
 #include "core/messages.h"
+#include "core/shortcuts.h"
+#include "core/text.h"
 
 namespace quentaro::pack {
 
@@ -173,10 +180,30 @@ std::string Printable(const std::uint8_t* bytes, std::size_t count) {
     return text.str();
 }
 
+}  // namespace
+
+std::string ShownTimeStamp(const PackageEntry& entry) {
+    LocalTime time;
+    std::ostringstream when;
+    if (ScanTimeStamp(entry.timeStamp.data(), time) == 6) {
+        when << std::setfill('0') << std::setw(4) << time.year << '-' << std::setw(2) << time.month << '-'
+             << std::setw(2) << time.day << ' ' << std::setw(2) << time.hour << ':' << std::setw(2)
+             << time.minute << ':' << std::setw(2) << time.second;
+    } else {
+        when << Printable(entry.timeStamp.data(), 14);
+    }
+    return when.str();
+}
+
+namespace {
+
 struct Options {
     int codePage = 932;
     std::string manifest;
     std::string output;
+    bool werror = false;
+    bool json = false;
+    bool help = false;
     std::vector<std::string> positional;
 };
 
@@ -200,6 +227,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::o
             } else {
                 options.output = value;
             }
+        } else if (arg == "--werror") {
+            options.werror = true;
+        } else if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             err << "quentaro-pack: unknown option " << arg << "\n";
             return false;
@@ -211,22 +244,138 @@ bool ParseOptions(const std::vector<std::string>& args, Options& options, std::o
 }
 
 constexpr char kUsage[] =
-    "usage: quentaro-pack build --codepage 932|1252 --manifest MANIFEST --output PACKAGE\n"
+    "usage: quentaro-pack build [--codepage 932|1252] [--werror] --manifest MANIFEST --output PACKAGE\n"
     "       quentaro-pack list [--codepage 932|1252] PACKAGE\n"
-    "       quentaro-pack verify [--codepage 932|1252] PACKAGE\n";
+    "       quentaro-pack verify [--codepage 932|1252] [--werror] PACKAGE\n"
+    "       quentaro-pack plan [--codepage 932|1252] [--json] PACKAGE\n"
+    "       quentaro-pack help [COMMAND]\n";
+
+constexpr char kOptionsHelp[] =
+    "\n"
+    "options (in brackets: optional):\n"
+    "  --codepage 932|1252  the code page of the names in the package: 932 Shift_JIS (Japanese) or\n"
+    "                       1252 Western; optional, default 932\n"
+    "  --werror             treat warnings as errors (exit status 1; build then writes no package);\n"
+    "                       optional, default off\n"
+    "  --json               plan only: print the plan as JSON; optional, default text\n"
+    "  -h, --help           print this help and exit\n"
+    "\n"
+    "exit status: 0 success, 1 an error (or a warning with --werror), 2 wrong usage\n";
+
+struct CommandHelp {
+    const char* command;
+    const char* text;
+};
+
+constexpr CommandHelp kCommandHelp[] = {
+    {"build",
+     "usage: quentaro-pack build [--codepage 932|1252] [--werror] --manifest MANIFEST --output PACKAGE\n"
+     "\n"
+     "Builds PACKAGE from MANIFEST (a UTF-8 text file, one entry a line: name=, time=, target=, source=\n"
+     "separated by TABs). Every error of the manifest is reported with its line and no package is\n"
+     "written. Warnings (\"warning:\" on standard error) name what the setup would not install fully on\n"
+     "some class of Windows.\n"
+     "\n"
+     "  --manifest MANIFEST   required\n"
+     "  --output PACKAGE      required; built as PACKAGE.partial and renamed when complete\n"
+     "  --codepage 932|1252   optional, default 932\n"
+     "  --werror              optional: warnings are errors, no package is written\n"},
+    {"list",
+     "usage: quentaro-pack list [--codepage 932|1252] PACKAGE\n"
+     "\n"
+     "Prints the header and the entry table of PACKAGE.\n"
+     "\n"
+     "  --codepage 932|1252   optional, default 932: the code page the names are shown from\n"},
+    {"verify",
+     "usage: quentaro-pack verify [--codepage 932|1252] [--werror] PACKAGE\n"
+     "\n"
+     "Runs the setup's own checks on PACKAGE (signature, version, check value, the limits of the format\n"
+     "on every platform kind and in every time zone) and warns of what the setup would not install\n"
+     "fully on some class of Windows.\n"
+     "\n"
+     "  --codepage 932|1252   optional, default 932\n"
+     "  --werror              optional: a warning makes verify fail (exit status 1)\n"},
+    {"plan",
+     "usage: quentaro-pack plan [--codepage 932|1252] [--json] PACKAGE\n"
+     "\n"
+     "Shows what the setup does with PACKAGE on each class of Windows (2000, XP, Vista 32-bit, 64-bit,\n"
+     "7 and later 32-bit; platform kinds 1 to 5), found by running its checks, extraction and shortcut\n"
+     "creation against stand-ins: the files written to the destination and the system folder (with\n"
+     "the name they get there), their sizes and time stamps, the space the destination page shows as\n"
+     "needed, the driver installer, the shortcuts and the outcome.\n"
+     "\n"
+     "  --codepage 932|1252   optional, default 932\n"
+     "  --json                optional: JSON instead of text\n"},
+    {"help",
+     "usage: quentaro-pack help [COMMAND]\n"
+     "\n"
+     "Prints the usage, or the help of COMMAND (build, list, verify, plan).\n"},
+};
+
+// Help: on standard output, exit status 0; an unknown command is wrong usage.
+int PrintHelp(const std::string& command, std::ostream& out, std::ostream& err) {
+    if (command.empty()) {
+        out << "quentaro-pack: builds, lists, verifies and plans the QUENTARO setup's data package\n\n"
+            << kUsage << kOptionsHelp;
+        return 0;
+    }
+    for (const CommandHelp& help : kCommandHelp) {
+        if (command == help.command) {
+            out << help.text;
+            return 0;
+        }
+    }
+    err << "quentaro-pack: no command \"" << command << "\"\n" << kUsage;
+    return 2;
+}
+
+// The reason the system gives why `path` cannot be opened for reading.
+std::string ReadFailureReason(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return std::strerror(errno);
+    std::fclose(file);
+    return "cannot be read";
+}
+
+// Prints the warnings; true when they make the run fail (--werror).
+bool ReportWarnings(const std::vector<PackageWarning>& warnings, const std::string& file, bool werror,
+                    std::ostream& err) {
+    for (const PackageWarning& warning : warnings) {
+        err << (werror ? "error: " : "warning: ") << file << ": "
+            << (warning.where.empty() ? "" : warning.where + ": ") << warning.message
+            << (werror ? " [--werror]" : "") << "\n";
+    }
+    return werror && !warnings.empty();
+}
 
 int Build(const Options& options, std::ostream& out, std::ostream& err) {
     std::ifstream manifestFile(options.manifest, std::ios::binary);
     if (!manifestFile) {
-        err << options.manifest << ": cannot be read\n";
+        err << options.manifest << ": " << ReadFailureReason(options.manifest) << "\n";
         return 1;
     }
     std::ostringstream text;
     text << manifestFile.rdbuf();
     const std::string folder = std::filesystem::path(options.manifest).parent_path().string();
     const Manifest manifest = ParseManifest(text.str(), folder, options.codePage);
-    if (!manifest.error.empty()) {
-        err << options.manifest << ": " << manifest.error << "\n";
+    if (!manifest.errors.empty()) {
+        for (const std::string& error : manifest.errors) err << options.manifest << ": " << error << "\n";
+        err << options.manifest << ": " << manifest.errors.size()
+            << (manifest.errors.size() == 1 ? " error" : " errors") << ", no package written\n";
+        return 1;
+    }
+    std::vector<LabeledEntry> labeled;
+    for (const ManifestEntry& item : manifest.entries) {
+        ImageEntry image;
+        image.name = item.encodedName;
+        image.timeStamp = item.timeStamp;
+        image.target = item.target;
+        labeled.push_back({"line " + std::to_string(item.line),
+                           MakeEntry(image, 0, static_cast<std::uint32_t>(item.size))});
+    }
+    if (ReportWarnings(FindPackageWarnings(labeled, kMaxPackageLength, options.codePage), options.manifest,
+                       options.werror, err)) {
+        err << options.manifest << ": warnings are errors (--werror), no package written\n";
         return 1;
     }
 
@@ -258,7 +407,7 @@ int Build(const Options& options, std::ostream& out, std::ostream& err) {
     };
     {
         std::ofstream package(partial, std::ios::binary | std::ios::trunc);
-        if (!package) return fail(partial + ": cannot be written");
+        if (!package) return fail(partial + ": " + std::strerror(errno));
         const std::vector<std::uint8_t> table = LayoutTable(entries, sizes);
         std::uint16_t r = Crc16Update(kCrc16Initial, table.data(), table.size());
         package.write(reinterpret_cast<const char*>(table.data()),
@@ -266,7 +415,10 @@ int Build(const Options& options, std::ostream& out, std::ostream& err) {
         std::vector<char> buffer(1 << 16);
         for (const ManifestEntry& item : manifest.entries) {
             std::ifstream source(item.source, std::ios::binary);
-            if (!source) return fail(LineError(item.line, item.source + " cannot be read"));
+            if (!source) {
+                return fail(options.manifest + ": " +
+                            LineError(item.line, item.source + ": " + ReadFailureReason(item.source)));
+            }
             std::uint64_t copied = 0;
             while (source) {
                 source.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
@@ -277,14 +429,15 @@ int Build(const Options& options, std::ostream& out, std::ostream& err) {
                 copied += got;
             }
             if (source.bad() || copied != item.size) {
-                return fail(LineError(item.line, item.source + " changed while it was read"));
+                return fail(options.manifest + ": " +
+                            LineError(item.line, item.source + " changed while it was read"));
             }
         }
         const std::uint16_t check = static_cast<std::uint16_t>(~r);
         const char tail[2] = {static_cast<char>(check & 0xFF), static_cast<char>(check >> 8)};
         package.write(tail, 2);
         package.close();
-        if (!package) return fail(partial + ": cannot be written");
+        if (!package) return fail(partial + ": " + std::strerror(errno));
     }
     std::error_code renamed;
     std::filesystem::rename(partial, options.output, renamed);
@@ -298,7 +451,7 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
     const std::string& path = options.positional[0];
     std::unique_ptr<PackageFile> file = store.Open(Utf8ToUtf16(path));
     if (!file) {
-        err << path << ": cannot be opened\n";
+        err << path << ": " << ReadFailureReason(path) << "\n";
         return 1;
     }
     const std::uint64_t length = file->Size();
@@ -326,22 +479,14 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
             return 1;
         }
         const PackageEntry entry = ReadPackageEntry(record.data());
-        LocalTime time;
-        std::ostringstream when;
-        if (ScanTimeStamp(entry.timeStamp.data(), time) == 6) {
-            when << std::setfill('0') << std::setw(4) << time.year << '-' << std::setw(2) << time.month << '-'
-                 << std::setw(2) << time.day << ' ' << std::setw(2) << time.hour << ':' << std::setw(2)
-                 << time.minute << ':' << std::setw(2) << time.second;
-        } else {
-            when << Printable(entry.timeStamp.data(), 14);
-        }
+        const std::string when = ShownTimeStamp(entry);
         const std::size_t stored = StoredNameLength(entry.name);
         std::u16string name;
         const std::string shown = DecodeName(entry.name.data(), stored, options.codePage, name)
                                       ? Utf16ToUtf8(name)
                                       : Printable(entry.name.data(), stored);
         out << std::left << std::setw(7) << i << std::setw(8) << unsigned{entry.target} << std::setw(12)
-            << entry.dataSize << std::setw(12) << entry.dataOffset << std::setw(21) << when.str() << shown
+            << entry.dataSize << std::setw(12) << entry.dataOffset << std::setw(21) << when << shown
             << std::right << "\n";
     }
     return 0;
@@ -368,7 +513,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         const bool passed = step.check(engine) == 1;
         out << step.label << ": " << (passed ? "ok" : "FAILED") << "\n";
         if (!passed && !ui.errors.empty() && ui.errors.front() == kMsgDataFileNotFound) {
-            err << path << ": cannot be opened\n";
+            err << path << ": " << ReadFailureReason(path) << "\n";
             return 1;
         }
         ok = ok && passed;
@@ -377,7 +522,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     // The limits that the extraction checks, on every platform kind and in every time zone.
     std::unique_ptr<PackageFile> file = store.Open(engine.packageName);
     if (!file) {
-        err << path << ": cannot be opened\n";
+        err << path << ": " << ReadFailureReason(path) << "\n";
         return 1;
     }
     std::array<std::uint8_t, kPackageHeaderSize> bytes{};
@@ -411,7 +556,22 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         out << "format: FAILED: entry " << check.entry << " (platform kind " << failedKind
             << "): " << FaultText(check.fault) << "\n";
     }
-    return ok && check.ok() ? 0 : 1;
+    if (!ok || !check.ok()) return 1;
+
+    // What the setup would install only in part, with the records it reads.
+    std::vector<LabeledEntry> labeled;
+    for (std::uint32_t i = 0; i < header.entryCount; ++i) {
+        LabeledEntry entry{"entry " + std::to_string(i), PackageEntry{}};
+        if (!readEntry(i, entry.record)) {
+            err << path << ": entry " << i << " cannot be read\n";
+            return 1;
+        }
+        labeled.push_back(entry);
+    }
+    return ReportWarnings(FindPackageWarnings(labeled, file->Size(), options.codePage), path, options.werror,
+                          err)
+               ? 1
+               : 0;
 }
 
 }  // namespace
@@ -543,19 +703,56 @@ void SealImage(std::vector<std::uint8_t>& image) {
     image[body + 1] = static_cast<std::uint8_t>(check >> 8);
 }
 
+namespace {
+
+// A field that holds " key=" after a blank for one of the keys: the fields were separated by blanks.
+// Returns the key found, or an empty string.
+std::string KeyAfterBlank(const std::string& field, const char* const (&keys)[4]) {
+    for (std::size_t at = field.find(' '); at != std::string::npos; at = field.find(' ', at + 1)) {
+        const std::size_t next = field.find_first_not_of(' ', at);
+        if (next == std::string::npos) break;
+        for (const char* key : keys) {
+            const std::string prefix = std::string(key) + "=";
+            if (field.compare(next, prefix.size(), prefix) == 0) return key;
+        }
+    }
+    return std::string();
+}
+
+// The setup's checks of one entry on every platform kind it can be written on and in every time zone.
+PackageFault CheckAsSetup(const std::vector<std::uint8_t>& name, const std::string& stamp,
+                          std::uint8_t target, NameDecoder& decoder) {
+    ImageEntry image;
+    image.name = name;
+    image.timeStamp = stamp;
+    image.target = target;
+    const PackageEntry record = MakeEntry(image, 0, 0);
+    for (std::int64_t offset : kZoneOffsets) {
+        FixedOffsetClock clock(offset);
+        for (std::int32_t kind = -1; kind <= 5; ++kind) {
+            EntryPlan plan;
+            const PackageFault fault = PlanEntry(kMaxPackageLength, record, kind, decoder, clock, plan);
+            if (fault != PackageFault::kNone) return fault;
+        }
+    }
+    return PackageFault::kNone;
+}
+
+}  // namespace
+
 Manifest ParseManifest(const std::string& text, const std::string& folder, int codePage) {
+    static const char* const kKeys[4] = {"name", "time", "target", "source"};
+    static const char kByteOrderMark[] = "\xEF\xBB\xBF";
     Manifest manifest;
-    std::istringstream lines(text);
+    std::istringstream lines(text.compare(0, 3, kByteOrderMark) == 0 ? text.substr(3) : text);
     std::string line;
     int number = 0;
     CodePageDecoder decoder(codePage);
-    auto fail = [&](const std::string& message) {
-        manifest.entries.clear();
-        manifest.error = LineError(number, message);
-        return manifest;
-    };
+    std::size_t errorsBefore = 0;
+    auto add = [&](const std::string& message) { manifest.errors.push_back(LineError(number, message)); };
     while (std::getline(lines, line)) {
         ++number;
+        errorsBefore = manifest.errors.size();
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#') continue;
@@ -563,116 +760,533 @@ Manifest ParseManifest(const std::string& text, const std::string& folder, int c
         ManifestEntry entry;
         entry.line = number;
         bool seen[4] = {false, false, false, false};
-        static const char* const kKeys[4] = {"name", "time", "target", "source"};
         std::string target;
         std::istringstream fields(line);
         std::string field;
+        std::string blankKey;
         while (std::getline(fields, field, '\t')) {
             if (field.empty()) continue;
+            if (blankKey.empty()) blankKey = KeyAfterBlank(field, kKeys);
             const std::size_t equals = field.find('=');
-            if (equals == std::string::npos)
-                return fail("field \"" + field + "\" is not of the form key=value");
+            if (equals == std::string::npos) {
+                add("field \"" + field + "\" is not of the form key=value");
+                continue;
+            }
             const std::string key = field.substr(0, equals);
             const std::string value = field.substr(equals + 1);
             int k = 0;
             while (k < 4 && key != kKeys[k]) ++k;
-            if (k == 4) return fail("unknown field \"" + key + "\"");
-            if (seen[k]) return fail("field \"" + key + "\" given twice");
+            if (k == 4) {
+                add("unknown field \"" + key + "\"");
+                continue;
+            }
+            if (seen[k]) {
+                add("field \"" + key + "\" given twice");
+                continue;
+            }
             seen[k] = true;
             std::string* const slots[4] = {&entry.name, &entry.timeStamp, &target, &entry.source};
             *slots[k] = value;
         }
+        // Blanks where TABs belong make one long field: say so instead of naming the fields it hides.
+        bool missing = false;
+        for (bool s : seen) missing = missing || !s;
+        if (!blankKey.empty() && missing) {
+            add("fields are separated by TAB characters, not blanks (a blank comes before \"" + blankKey +
+                "=\")");
+            continue;
+        }
         for (int k = 0; k < 4; ++k) {
-            if (!seen[k]) return fail(std::string("field \"") + kKeys[k] + "\" is missing");
+            if (!seen[k]) add(std::string("field \"") + kKeys[k] + "\" is missing");
         }
 
-        if (target.size() != 1 || target[0] < '0' || target[0] > '5') {
-            return fail("target \"" + target + "\" is not a number from 0 to 5");
-        }
-        entry.target = static_cast<std::uint8_t>(target[0] - '0');
-
-        std::string error;
-        if (!EncodeName(entry.name, codePage, entry.encodedName, error)) return fail(error);
-        if (entry.encodedName.empty()) return fail("name is empty");
-        if (entry.encodedName.size() > kNameSize) {
-            return fail("name \"" + entry.name + "\" takes " + std::to_string(entry.encodedName.size()) +
-                        " bytes in code page " + std::to_string(codePage) + "; at most 32 fit");
-        }
-        for (std::uint8_t b : entry.encodedName) {
-            if (b == 0) return fail("name contains a zero byte");
-        }
-        std::u16string decoded;
-        if (!DecodeName(entry.encodedName.data(), entry.encodedName.size(), codePage, decoded) ||
-            decoded != Utf8ToUtf16(entry.name)) {
-            return fail("name \"" + entry.name + "\" does not read back the same in code page " +
-                        std::to_string(codePage));
-        }
-        if (!IsFourteenDigits(entry.timeStamp)) {
-            return fail("time \"" + entry.timeStamp + "\" is not 14 digits YYYYMMDDhhmmss");
-        }
-
-        // The same rules as the setup applies, on every platform kind the entry can be written on.
-        ImageEntry image;
-        image.name = entry.encodedName;
-        image.timeStamp = entry.timeStamp;
-        image.target = entry.target;
-        const PackageEntry record = MakeEntry(image, 0, 0);
-        for (std::int64_t offset : kZoneOffsets) {
-            FixedOffsetClock clock(offset);
-            for (std::int32_t kind = -1; kind <= 5; ++kind) {
-                EntryPlan plan;
-                const PackageFault fault = PlanEntry(kMaxPackageLength, record, kind, decoder, clock, plan);
-                if (fault == PackageFault::kBadName) {
-                    return fail("name \"" + entry.name + "\" is not a sound file name" +
-                                (entry.target != 0
-                                     ? " (in the system folder the part after its last \"%\" and the "
-                                       "character after it is used)"
-                                     : ""));
-                }
-                if (fault == PackageFault::kBadTimeStamp) {
-                    return fail("time \"" + entry.timeStamp + "\" is not a real date and time " +
-                                kStampRangeEverywhere);
-                }
+        bool targetOk = false;
+        if (seen[2]) {
+            targetOk = target.size() == 1 && target[0] >= '0' && target[0] <= '5';
+            if (targetOk) {
+                entry.target = static_cast<std::uint8_t>(target[0] - '0');
+            } else {
+                add("target \"" + target + "\" is not a number from 0 to 5");
             }
         }
 
-        std::filesystem::path source(entry.source);
-        if (source.is_relative() && !folder.empty()) source = std::filesystem::path(folder) / source;
-        entry.source = source.string();
-        std::error_code ec;
-        if (entry.source.empty() || !std::filesystem::is_regular_file(source, ec)) {
-            return fail("source file \"" + entry.source + "\" does not exist");
+        bool nameOk = false;
+        if (seen[0]) {
+            std::string error;
+            std::u16string decoded;
+            if (!EncodeName(entry.name, codePage, entry.encodedName, error)) {
+                add(error);
+            } else if (entry.encodedName.empty()) {
+                add("name is empty");
+            } else if (entry.encodedName.size() > kNameSize) {
+                add("name \"" + entry.name + "\" takes " + std::to_string(entry.encodedName.size()) +
+                    " bytes in code page " + std::to_string(codePage) + "; at most 32 fit");
+            } else if (std::find(entry.encodedName.begin(), entry.encodedName.end(), 0) !=
+                       entry.encodedName.end()) {
+                add("name contains a zero byte");
+            } else if (!DecodeName(entry.encodedName.data(), entry.encodedName.size(), codePage, decoded) ||
+                       decoded != Utf8ToUtf16(entry.name)) {
+                add("name \"" + entry.name + "\" does not read back the same in code page " +
+                    std::to_string(codePage));
+            } else {
+                nameOk = true;
+            }
         }
-        entry.size = std::filesystem::file_size(source, ec);
-        if (ec) return fail("source file \"" + entry.source + "\" cannot be read");
-        if (entry.size > kMaxPackageLength)
-            return fail("source file \"" + entry.source + "\" is 2 GiB or larger");
-        manifest.entries.push_back(std::move(entry));
+        bool timeOk = false;
+        if (seen[1]) {
+            timeOk = IsFourteenDigits(entry.timeStamp);
+            if (!timeOk) add("time \"" + entry.timeStamp + "\" is not 14 digits YYYYMMDDhhmmss");
+        }
+
+        // The same rules as the setup applies: the name with a time that is always good, the time
+        // with a name that is always good, so that each fault is found whatever the other field holds.
+        if (targetOk && nameOk &&
+            CheckAsSetup(entry.encodedName, "20000101000000", entry.target, decoder) ==
+                PackageFault::kBadName) {
+            add("name \"" + entry.name + "\" is not a sound file name" +
+                (entry.target != 0 ? " (in the system folder the part after its last \"%\" and the "
+                                     "character after it is used)"
+                                   : ""));
+        }
+        if (targetOk && timeOk &&
+            CheckAsSetup({'a'}, entry.timeStamp, entry.target, decoder) == PackageFault::kBadTimeStamp) {
+            add("time \"" + entry.timeStamp + "\" is not a real date and time " + kStampRangeEverywhere);
+        }
+
+        if (seen[3]) {
+            std::filesystem::path source(entry.source);
+            if (source.is_relative() && !folder.empty()) source = std::filesystem::path(folder) / source;
+            const std::string given = entry.source;
+            entry.source = source.string();
+            struct stat status {};
+            if (given.empty()) {
+                add("source is empty");
+            } else if (::stat(entry.source.c_str(), &status) != 0) {
+                add("source file \"" + entry.source + "\": " + std::strerror(errno));
+            } else if (!S_ISREG(status.st_mode)) {
+                add("source file \"" + entry.source + "\" is not a regular file");
+            } else if (static_cast<std::uint64_t>(status.st_size) > kMaxPackageLength) {
+                add("source file \"" + entry.source + "\" is 2 GiB or larger");
+            } else {
+                entry.size = static_cast<std::uint64_t>(status.st_size);
+            }
+        }
+        if (manifest.errors.size() == errorsBefore) manifest.entries.push_back(std::move(entry));
     }
     return manifest;
+}
+
+std::string DescribeKinds(const std::vector<std::int32_t>& kinds) {
+    static const char* const kNames[] = {"?", "2000", "XP", "Vista 32-bit", "64-bit", "7 and later 32-bit"};
+    std::string names;
+    std::string numbers;
+    for (std::int32_t kind : kinds) {
+        if (!names.empty()) {
+            names += ", ";
+            numbers += ", ";
+        }
+        names += kNames[kind >= 1 && kind <= 5 ? kind : 0];
+        numbers += std::to_string(kind);
+    }
+    return "Windows " + names + (kinds.size() == 1 ? " (platform kind " : " (platform kinds ") + numbers +
+           ")";
+}
+
+std::vector<PackageWarning> FindPackageWarnings(const std::vector<LabeledEntry>& entries,
+                                                std::uint64_t length, int codePage) {
+    CodePageDecoder decoder(codePage);
+    FixedOffsetClock clock(0);
+    std::vector<std::int32_t> nothing;
+    std::vector<std::int32_t> noApplication;
+    std::vector<std::int32_t> noDriver;
+    // (earlier entry, later entry, folder) -> the kinds on which the later one overwrites the earlier.
+    std::map<std::tuple<std::size_t, std::size_t, Destination>, std::vector<std::int32_t>> clashes;
+    std::map<std::size_t, std::u16string> shownNames;
+    for (std::int32_t kind = 1; kind <= 5; ++kind) {
+        std::vector<std::pair<std::size_t, EntryPlan>> written;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            EntryPlan plan;
+            if (PlanEntry(length, entries[i].record, kind, decoder, clock, plan) != PackageFault::kNone)
+                continue;
+            if (plan.destination != Destination::kNotWritten) written.emplace_back(i, plan);
+        }
+        std::uint64_t destinationBytes = 0;
+        bool application = false;
+        bool driver = false;
+        for (std::size_t b = 0; b < written.size(); ++b) {
+            const EntryPlan& plan = written[b].second;
+            if (plan.destination == Destination::kDestinationFolder) {
+                destinationBytes += entries[written[b].first].record.dataSize;
+                application = application || EqualsIgnoreAsciiCase(plan.fileName, kApplicationFileName);
+                driver = driver || EqualsIgnoreAsciiCase(plan.fileName, kDriverInstallerName);
+            }
+            for (std::size_t a = 0; a < b; ++a) {
+                if (written[a].second.destination == plan.destination &&
+                    EqualsIgnoreAsciiCase(written[a].second.fileName, plan.fileName)) {
+                    clashes[{written[a].first, written[b].first, plan.destination}].push_back(kind);
+                    shownNames[written[a].first] = written[a].second.fileName;
+                    shownNames[written[b].first] = plan.fileName;
+                    break;
+                }
+            }
+        }
+        // The setup sums the sizes of these files first and ends silently when the sum is 0.
+        if (destinationBytes == 0) {
+            nothing.push_back(kind);
+            continue;
+        }
+        if (!application) noApplication.push_back(kind);
+        if (kind == kDriverPlatformKind && !driver) noDriver.push_back(kind);
+    }
+
+    std::vector<PackageWarning> warnings;
+    for (const auto& [key, kinds] : clashes) {
+        const auto& [earlier, later, folder] = key;
+        warnings.push_back(
+            {entries[later].where, "\"" + Utf16ToUtf8(shownNames[later]) + "\" goes to the " +
+                                       (folder == Destination::kSystemFolder ? "system" : "destination") +
+                                       " folder under the same name as " + entries[earlier].where + " (\"" +
+                                       Utf16ToUtf8(shownNames[earlier]) + "\") on " + DescribeKinds(kinds) +
+                                       ": the later entry overwrites the earlier one"});
+    }
+    if (!nothing.empty()) {
+        warnings.push_back({"", "no data goes to the destination folder (no entry, or empty files only) on " +
+                                    DescribeKinds(nothing) +
+                                    ": the setup ends there without a message (exit code 1)"});
+    }
+    if (!noApplication.empty()) {
+        warnings.push_back(
+            {"", "no \"QUENTARO.exe\" goes to the destination folder on " + DescribeKinds(noApplication) +
+                     ": the setup makes no shortcuts and says so at the end of the installation"});
+    }
+    if (!noDriver.empty()) {
+        warnings.push_back(
+            {"", "no \"" + Utf16ToUtf8(kDriverInstallerName) + "\" goes to the destination folder on " +
+                     DescribeKinds(noDriver) +
+                     ": the setup stops with the driver installer message after writing the files"});
+    }
+    return warnings;
+}
+
+namespace {
+
+// A destination folder and a system folder of the planned installation.
+constexpr char16_t kPlanDestination[] = u"C:\\QUENTARO";
+constexpr char16_t kPlanSystem[] = u"C:\\WINDOWS\\system32";
+
+struct WrittenFile {
+    std::u16string path;
+    std::uint64_t size = 0;
+};
+
+// Files that count their bytes; a committed file is recorded (a later one of the same name too).
+class RecordingFiles : public TargetFileSystem {
+public:
+    class File : public TargetFile {
+    public:
+        File(RecordingFiles& owner, std::u16string path) : m_owner(owner), m_path(std::move(path)) {}
+        WriteStatus Write(const std::uint8_t*, std::size_t count) override {
+            m_size += count;
+            return WriteStatus::kOk;
+        }
+        WriteStatus Close() override { return WriteStatus::kOk; }
+        bool SetTimes(const FileTimes&) override { return true; }
+        bool Commit() override {
+            m_owner.written.push_back({m_path, m_size});
+            return true;
+        }
+
+    private:
+        RecordingFiles& m_owner;
+        std::u16string m_path;
+        std::uint64_t m_size = 0;
+    };
+    std::unique_ptr<TargetFile> Create(const std::u16string& path) override {
+        return std::make_unique<File>(*this, path);
+    }
+    // The names in the destination folder, as a directory listing gives them.
+    std::vector<std::u16string> DestinationNames() const {
+        const std::u16string prefix = std::u16string(kPlanDestination) + u"\\";
+        std::vector<std::u16string> names;
+        for (const WrittenFile& file : written) {
+            if (file.path.compare(0, prefix.size(), prefix) != 0) continue;
+            const std::u16string name = file.path.substr(prefix.size());
+            bool known = false;
+            for (const std::u16string& other : names) known = known || EqualsIgnoreAsciiCase(other, name);
+            if (!known) names.push_back(name);
+        }
+        return names;
+    }
+    std::vector<WrittenFile> written;
+};
+
+bool HasName(const std::vector<std::u16string>& names, std::u16string_view name) {
+    for (const std::u16string& other : names) {
+        if (EqualsIgnoreAsciiCase(other, name)) return true;
+    }
+    return false;
+}
+
+// Starts a program only when it is among the destination files, as Windows would.
+class RecordingShell : public Shell {
+public:
+    explicit RecordingShell(const RecordingFiles& files) : m_files(files) {}
+    bool RunAndWait(const std::u16string& program, const std::u16string&, const std::u16string&) override {
+        started = true;
+        const std::u16string prefix = std::u16string(kPlanDestination) + u"\\";
+        return program.compare(0, prefix.size(), prefix) == 0 &&
+               HasName(m_files.DestinationNames(), program.substr(prefix.size()));
+    }
+    bool started = false;
+
+private:
+    const RecordingFiles& m_files;
+};
+
+class SavingLink : public ShellLink {
+public:
+    bool LoadTarget(std::u16string_view, std::u16string&) override { return false; }
+    bool Save(std::u16string_view, const LinkProperties&) override { return true; }
+};
+
+// Shell folders that hold no links yet, COM that works, the destination folder as written.
+class PlanShortcutPort : public ShortcutPort {
+public:
+    explicit PlanShortcutPort(std::vector<std::u16string> names) : m_names(std::move(names)) {}
+    std::int32_t InitializeCom() override { return 0; }
+    void UninitializeCom() override {}
+    std::unique_ptr<ShellLink> CreateShellLink() override { return std::make_unique<SavingLink>(); }
+    void EnumerateEntries(std::u16string_view, const EntryVisitor& visit) override {
+        for (const std::u16string& name : m_names) {
+            if (!visit(name)) return;
+        }
+    }
+    std::u16string GetFullPath(std::u16string_view path) override { return std::u16string(path); }
+    bool EntryExists(std::u16string_view) override { return false; }
+    std::u16string GetShellFolderPath(std::int32_t csidl) override {
+        return u"C:\\Shell\\" + Utf8ToUtf16(std::to_string(csidl));
+    }
+    void NotifyShell(std::u16string_view) override {}
+
+private:
+    std::vector<std::u16string> m_names;
+};
+
+KindPlan PlanKind(const std::string& path, int codePage, std::int32_t kind) {
+    KindPlan result;
+    result.kind = kind;
+    HostPackageStore store;
+    RecordingUi ui;
+    RecordingFiles files;
+    CodePageDecoder decoder(codePage);
+    FixedOffsetClock clock(0);
+    RecordingShell shell(files);
+    InstallEngine engine{
+        store, ui, files, decoder, clock, shell, kind, kPlanDestination, kPlanSystem, Utf8ToUtf16(path)};
+    // The install job: the three checks, the extraction, the shortcuts.
+    const bool checked = CheckSignature(engine) == 1 && CheckVersion(engine) == 1 && CheckCrc(engine) == 1;
+    const bool extracted = checked && ExtractFiles(engine) == 1;
+    ReleasePackage(engine);
+    const std::vector<std::u16string> names = files.DestinationNames();
+    result.driverRuns = shell.started;
+    result.driverDelivered = HasName(names, kDriverInstallerName);
+    result.infDelivered = HasName(names, kDriverInstallerParameters);
+    if (extracted) {
+        PlanShortcutPort port(names);
+        result.shortcuts = CreateShortcuts(kPlanDestination, port) == 1;
+        result.outcome = result.shortcuts ? Outcome::kCompletes : Outcome::kCompletesWithoutShortcuts;
+    } else if (!ui.errors.empty()) {
+        result.outcome = Outcome::kStops;
+        result.message = ui.errors.front();
+    }
+
+    // The files written are the entries that the selection rule picks, in table order.
+    std::unique_ptr<PackageFile> file = store.Open(Utf8ToUtf16(path));
+    if (!file) return result;
+    std::array<std::uint8_t, kPackageHeaderSize> bytes{};
+    if (!ReadZeroPadded(*file, 0, bytes.data(), bytes.size())) return result;
+    const PackageHeader header = ReadPackageHeader(bytes.data());
+    std::size_t next = 0;
+    for (std::uint32_t i = 0; i < header.entryCount && next < files.written.size(); ++i) {
+        std::array<std::uint8_t, kPackageEntrySize> record{};
+        if (!ReadZeroPadded(*file, EntryRecordOffset(i), record.data(), record.size())) break;
+        const PackageEntry entry = ReadPackageEntry(record.data());
+        EntryPlan plan;
+        if (PlanEntry(file->Size(), entry, kind, decoder, clock, plan) != PackageFault::kNone ||
+            plan.destination == Destination::kNotWritten) {
+            continue;
+        }
+        PlannedFile planned;
+        planned.folder = plan.destination;
+        planned.name = plan.fileName;
+        planned.entry = i;
+        planned.storedName = decoder.DecodeAnsi(entry.name.data(), StoredNameLength(entry.name));
+        planned.size = files.written[next++].size;
+        planned.time = ShownTimeStamp(entry);
+        result.files.push_back(planned);
+    }
+    return result;
+}
+
+const char* OutcomeText(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::kCompletes:
+        return "completes";
+    case Outcome::kCompletesWithoutShortcuts:
+        return "completes without shortcuts";
+    case Outcome::kStops:
+        return "stops with a message";
+    case Outcome::kEndsWithoutMessage:
+        return "ends without a message (exit code 1)";
+    }
+    return "?";
+}
+
+std::string JsonString(const std::string& text) {
+    std::ostringstream out;
+    out << '"';
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out << '\\' << c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out << "\\u" << std::hex << std::setw(4) << std::setfill('0') << int{c} << std::dec;
+        } else {
+            out << c;
+        }
+    }
+    out << '"';
+    return out.str();
+}
+
+const char* WindowsName(std::int32_t kind) {
+    static const char* const kNames[] = {"?", "2000", "XP", "Vista 32-bit", "64-bit", "7 and later 32-bit"};
+    return kNames[kind >= 1 && kind <= 5 ? kind : 0];
+}
+
+void PrintPlanText(const std::string& path, const PackagePlan& plan, std::ostream& out) {
+    out << path << ": " << plan.length << " bytes; the destination page shows \""
+        << Utf16ToUtf8(plan.neededSpace) << "\"\n";
+    for (const KindPlan& kind : plan.kinds) {
+        out << "\nWindows " << WindowsName(kind.kind) << " (platform kind " << kind.kind << "):\n";
+        if (kind.files.empty()) out << "  no files written\n";
+        for (const PlannedFile& file : kind.files) {
+            out << "  " << (file.folder == Destination::kSystemFolder ? "system     " : "destination") << "  "
+                << file.time << "  " << std::setw(10) << file.size << "  " << Utf16ToUtf8(file.name);
+            if (file.name != file.storedName)
+                out << "  (entry " << file.entry << " \"" << Utf16ToUtf8(file.storedName) << "\")";
+            out << "\n";
+        }
+        out << "  driver installer: " << (kind.driverRuns ? "started" : "not started")
+            << "; in the destination folder: " << Utf16ToUtf8(kDriverInstallerName) << " "
+            << (kind.driverDelivered ? "yes" : "no") << ", " << Utf16ToUtf8(kDriverInstallerParameters) << " "
+            << (kind.infDelivered ? "yes" : "no") << "\n";
+        out << "  shortcuts: " << (kind.shortcuts ? "made" : "not made") << "\n";
+        out << "  outcome: " << OutcomeText(kind.outcome);
+        if (kind.outcome == Outcome::kStops) out << " \"" << Utf16ToUtf8(kind.message) << "\"";
+        out << "\n";
+    }
+}
+
+void PrintPlanJson(const std::string& path, const PackagePlan& plan, std::ostream& out) {
+    static const char* const kOutcomeKeys[] = {"completes", "completes-without-shortcuts", "stops",
+                                               "ends-without-message"};
+    out << "{\n  \"package\": " << JsonString(path) << ",\n  \"length\": " << plan.length
+        << ",\n  \"neededSpace\": " << JsonString(Utf16ToUtf8(plan.neededSpace)) << ",\n  \"kinds\": [";
+    for (std::size_t k = 0; k < plan.kinds.size(); ++k) {
+        const KindPlan& kind = plan.kinds[k];
+        out << (k == 0 ? "\n" : ",\n") << "    {\"kind\": " << kind.kind
+            << ", \"windows\": " << JsonString(WindowsName(kind.kind)) << ", \"files\": [";
+        for (std::size_t f = 0; f < kind.files.size(); ++f) {
+            const PlannedFile& file = kind.files[f];
+            out << (f == 0 ? "\n" : ",\n") << "      {\"folder\": \""
+                << (file.folder == Destination::kSystemFolder ? "system" : "destination")
+                << "\", \"name\": " << JsonString(Utf16ToUtf8(file.name)) << ", \"entry\": " << file.entry
+                << ", \"storedName\": " << JsonString(Utf16ToUtf8(file.storedName))
+                << ", \"size\": " << file.size << ", \"time\": " << JsonString(file.time) << "}";
+        }
+        out << (kind.files.empty() ? "" : "\n    ")
+            << "], \"driverInstaller\": {\"started\": " << (kind.driverRuns ? "true" : "false")
+            << ", \"delivered\": " << (kind.driverDelivered ? "true" : "false")
+            << ", \"inf\": " << (kind.infDelivered ? "true" : "false")
+            << "}, \"shortcuts\": " << (kind.shortcuts ? "true" : "false") << ", \"outcome\": \""
+            << kOutcomeKeys[static_cast<int>(kind.outcome)] << "\"";
+        if (kind.outcome == Outcome::kStops)
+            out << ", \"message\": " << JsonString(Utf16ToUtf8(kind.message));
+        out << "}";
+    }
+    out << "\n  ]\n}\n";
+}
+
+int Plan(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::string& path = options.positional[0];
+    PackagePlan plan;
+    std::string error;
+    if (!PlanPackage(path, options.codePage, plan, error)) {
+        err << path << ": " << error << "\n";
+        return 1;
+    }
+    if (options.json) {
+        PrintPlanJson(path, plan, out);
+    } else {
+        PrintPlanText(path, plan, out);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool PlanPackage(const std::string& path, int codePage, PackagePlan& plan, std::string& error) {
+    HostPackageStore store;
+    std::unique_ptr<PackageFile> file = store.Open(Utf8ToUtf16(path));
+    if (!file) {
+        error = ReadFailureReason(path);
+        return false;
+    }
+    plan.length = file->Size();
+    // The page reads the length as an unsigned 32-bit number.
+    plan.neededSpace = FormatNeededSpace(static_cast<std::uint32_t>(plan.length));
+    file.reset();
+    plan.kinds.clear();
+    for (std::int32_t kind = 1; kind <= 5; ++kind) plan.kinds.push_back(PlanKind(path, codePage, kind));
+    return true;
 }
 
 int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     Options options;
     if (args.empty()) {
-        err << kUsage;
+        err << kUsage << "Try \"quentaro-pack --help\".\n";
         return 2;
     }
-    if (!ParseOptions(args, options, err)) return 2;
     const std::string& command = args[0];
+    if (command == "--help" || command == "-h") return PrintHelp("", out, err);
+    auto usage = [&] {
+        err << kUsage << "Try \"quentaro-pack --help\".\n";
+        return 2;
+    };
+    if (!ParseOptions(args, options, err)) return usage();
+    if (command == "help") {
+        if (options.positional.size() > 1) return usage();
+        return PrintHelp(options.positional.empty() ? "" : options.positional[0], out, err);
+    }
+    if (options.help) {
+        if (command != "build" && command != "list" && command != "verify" && command != "plan")
+            return usage();
+        return PrintHelp(command, out, err);
+    }
     if (command == "build") {
-        if (options.manifest.empty() || options.output.empty() || !options.positional.empty()) {
-            err << kUsage;
-            return 2;
+        if (options.manifest.empty() || options.output.empty() || !options.positional.empty() ||
+            options.json) {
+            return usage();
         }
         return Build(options, out, err);
     }
-    if ((command == "list" || command == "verify") && options.positional.size() == 1 &&
-        options.manifest.empty() && options.output.empty()) {
-        return command == "list" ? List(options, out, err) : Verify(options, out, err);
-    }
-    err << kUsage;
-    return 2;
+    const bool onePackage =
+        options.positional.size() == 1 && options.manifest.empty() && options.output.empty();
+    if (command == "plan" && onePackage && !options.werror) return Plan(options, out, err);
+    if (options.json) return usage();  // only for plan
+    if (command == "verify" && onePackage) return Verify(options, out, err);
+    if (command == "list" && onePackage && !options.werror) return List(options, out, err);
+    return usage();
 }
 
 }  // namespace quentaro::pack

@@ -91,19 +91,84 @@ struct ManifestEntry {
 };
 
 struct Manifest {
-    std::vector<ManifestEntry> entries;
-    std::string error;  // empty when the manifest is good; otherwise "line N: ..."
+    std::vector<ManifestEntry> entries;  // the good lines
+    std::vector<std::string> errors;     // every error, "line N: ...", in line order
 };
 
 // Parses manifest text; `folder` is the manifest's folder, against which relative sources resolve.
-// Every entry is checked: known fields only, each once; a name that encodes into at most 32 bytes of
-// `codePage`, reads back the same there and is a sound file name in every folder the entry can go to;
-// a 14-digit time stamp of a real date and time in range; a target from 0 to 5; an existing source
-// file.
+// A UTF-8 byte-order mark at the start is skipped. Every entry is checked: known fields only, each
+// once, separated by TABs; a name that encodes into at most 32 bytes of `codePage`, reads back the
+// same there and is a sound file name in every folder the entry can go to; a 14-digit time stamp of a
+// real date and time in range; a target from 0 to 5; an existing source file. All errors of all
+// lines are collected.
 Manifest ParseManifest(const std::string& text, const std::string& folder, int codePage);
 
-// Runs the tool with its arguments (without the program name); returns the exit status: 0 success,
-// 1 a failed verification or a bad manifest or package, 2 wrong usage.
+// "Windows 2000, XP (platform kinds 1, 2)" for the kinds given (1 to 5).
+std::string DescribeKinds(const std::vector<std::int32_t>& kinds);
+
+// An entry record with the place it came from ("line 4" of a manifest, "entry 3" of a package).
+struct LabeledEntry {
+    std::string where;
+    PackageEntry record;
+};
+
+// Something that makes the setup install a package only in part, or not at all, on some class of
+// Windows although every check passes. `where` is empty when no single entry is to blame.
+struct PackageWarning {
+    std::string where;
+    std::string message;
+};
+
+// Runs the setup's selection rule over the entries for platform kinds 1 to 5 and reports: nothing for
+// the destination folder (the setup ends without a message), no "QUENTARO.exe" there (no shortcuts),
+// no driver installer on the driver's platform kind, two entries that end up as one file. Entries that
+// the checks would refuse are left out. `length` is the package's length (the records' data must lie
+// inside it).
+std::vector<PackageWarning> FindPackageWarnings(const std::vector<LabeledEntry>& entries,
+                                                std::uint64_t length, int codePage);
+
+// The stored time stamp as "YYYY-MM-DD hh:mm:ss", or its bytes when it cannot be scanned.
+std::string ShownTimeStamp(const PackageEntry& entry);
+
+// One file that the setup writes.
+struct PlannedFile {
+    Destination folder = Destination::kNotWritten;
+    std::u16string name;  // the name it has in its folder
+    std::uint32_t entry = 0;
+    std::u16string storedName;  // the entry's name as stored, decoded
+    std::uint64_t size = 0;     // bytes written
+    std::string time;           // the local time it is given, as stored
+};
+
+enum class Outcome { kCompletes, kCompletesWithoutShortcuts, kStops, kEndsWithoutMessage };
+
+// What the setup does with a package on one platform kind.
+struct KindPlan {
+    std::int32_t kind = 0;
+    std::vector<PlannedFile> files;  // in the order they are written
+    bool driverRuns = false;         // the setup starts the driver installer (it fails when not delivered)
+    bool driverDelivered = false;    // QuentaroDriver32setup.exe is among the destination files
+    bool infDelivered = false;       // so is Quentaro.inf
+    bool shortcuts = false;          // the shortcuts are made
+    Outcome outcome = Outcome::kEndsWithoutMessage;
+    std::u16string message;  // the message the setup stops with
+};
+
+struct PackagePlan {
+    std::uint64_t length = 0;
+    std::u16string neededSpace;   // the destination page's text
+    std::vector<KindPlan> kinds;  // platform kinds 1 to 5
+};
+
+// Runs the setup's checks, extraction and shortcut creation on the package for platform kinds 1 to 5
+// against recording stand-ins of the file system, the shell and the shell links (a computer in UTC,
+// names decoded in `codePage`). False (with `error`, the system's reason) when the package cannot be
+// opened.
+bool PlanPackage(const std::string& path, int codePage, PackagePlan& plan, std::string& error);
+
+// Runs the tool with its arguments (without the program name); returns the exit status: 0 success
+// (also for help), 1 a failed verification, a bad manifest or package, or a warning under --werror,
+// 2 wrong usage.
 int RunPackTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace quentaro::pack

@@ -10,6 +10,7 @@
 
 #include "core/checks.h"
 #include "core/extract.h"
+#include "core/messages.h"
 #include "fake_ports.h"
 
 namespace quentaro {
@@ -147,8 +148,9 @@ TEST_F(PackTool, BadManifestNamesTheLineAndWritesNoPackage) {
          "not a sound file name"},
         {"name=b\ttime=2008040112345\ttarget=0\tsource=empty.txt", "932", "14 digits"},
         {"name=b\ttime=20080401123456\ttarget=6\tsource=empty.txt", "932", "target"},
-        {"name=b\ttime=20080401123456\ttarget=0\tsource=missing.bin", "932", "does not exist"},
-        {"name=b\ttime=20080401123456\ttarget=0\tsource=bin", "932", "does not exist"},
+        {"name=b\ttime=20080401123456\ttarget=0\tsource=missing.bin", "932",
+         "missing.bin\": No such file or directory"},
+        {"name=b\ttime=20080401123456\ttarget=0\tsource=bin", "932", "is not a regular file"},
         {"name=..\ttime=20080401123456\ttarget=0\tsource=empty.txt", "932", "not a sound file name"},
         {"name=a\\b\ttime=20080401123456\ttarget=0\tsource=empty.txt", "1252", "not a sound file name"},
         {"name=ab%x\ttime=20080401123456\ttarget=2\tsource=empty.txt", "932", "not a sound file name"},
@@ -248,6 +250,257 @@ TEST_F(PackTool, WrongUsage) {
     EXPECT_EQ(Run({"list"}), 2);
     EXPECT_EQ(Run({"verify", "a", "b"}), 2);
     EXPECT_EQ(Run({"list", "--bogus", "a"}), 2);
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+TEST_F(PackTool, HelpGoesToStandardOutput) {
+    const struct {
+        std::vector<std::string> args;
+        const char* shown;  // in the help text
+    } cases[] = {
+        {{"--help"}, "--codepage 932|1252  the code page"},
+        {{"-h"}, "optional, default 932"},
+        {{"help"}, "usage: quentaro-pack build [--codepage 932|1252] [--werror] --manifest"},
+        {{"help", "build"}, "--codepage 932|1252   optional, default 932"},
+        {{"help", "verify"}, "--werror              optional"},
+        {{"help", "list"}, "usage: quentaro-pack list [--codepage 932|1252] PACKAGE"},
+        {{"build", "--help"}, "--manifest MANIFEST   required"},
+        {{"verify", "-h"}, "Runs the setup's own checks"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.args), 0) << c.args[0];
+        EXPECT_NE(m_out.str().find(c.shown), std::string::npos) << m_out.str();
+        EXPECT_EQ(m_err.str(), "") << c.args[0];
+    }
+    // Wrong usage stays on standard error.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {}, {"help", "frobnicate"}, {"help", "build", "list"}, {"list", "--werror", "a"}}) {
+        EXPECT_EQ(Run(args), 2);
+        EXPECT_EQ(m_out.str(), "");
+        EXPECT_NE(m_err.str().find("usage: quentaro-pack"), std::string::npos) << m_err.str();
+    }
+}
+
+// What build says about a manifest, and verify about the package built from it: every error at once
+// with its line, or the warnings of what the setup would install only in part, naming the classes of
+// Windows concerned.
+TEST_F(PackTool, ManifestErrorsAndWarnings) {
+    Write("QUENTARO.exe", "MZ app");
+    const std::string app = "name=QUENTARO.exe\ttime=20080401123456\ttarget=0\tsource=QUENTARO.exe\n";
+    const std::string driver =
+        "name=QuentaroDriver32setup.exe\ttime=20080401123456\ttarget=0\tsource=bin/app.exe\n"
+        "name=Quentaro.inf\ttime=20080401123456\ttarget=0\tsource=empty.txt\n";
+    const std::string allKinds =
+        "Windows 2000, XP, Vista 32-bit, 64-bit, 7 and later 32-bit (platform kinds 1, 2, 3, 4, 5)";
+    const struct {
+        const char* what;
+        std::string manifest;
+        std::vector<std::string> werrorArgs;  // extra arguments
+        int status;
+        std::vector<std::string> said;  // each in standard error
+        std::size_t warnings;           // lines starting "warning: "
+    } cases[] = {
+        {"complete", "# full\n" + app + driver, {}, 0, {}, 0},
+        {"byte-order mark", "\xEF\xBB\xBF" + app + driver, {}, 0, {}, 0},
+        {"blanks for TABs",
+         app + "name=a time=20080401123456 target=0 source=empty.txt\n" + driver,
+         {},
+         1,
+         {"line 2: fields are separated by TAB characters, not blanks (a blank comes before \"time=\")",
+          "1 error, no package written"},
+         0},
+        {"every error",
+         "name=a\ttime=2008\ttarget=0\tsource=empty.txt\n" + app +
+             "name=b\ttime=20080401123456\ttarget=9\tsource=nowhere.bin\n" + driver +
+             "name=c\ttime=20080401123456\n",
+         {},
+         1,
+         {"line 1: time \"2008\" is not 14 digits", "line 3: target \"9\"",
+          "nowhere.bin\": No such file or directory", "line 6: field \"target\" is missing",
+          "line 6: field \"source\" is missing", "5 errors, no package written"},
+         0},
+        {"no application",
+         driver,
+         {},
+         0,
+         {"warning: ", "no \"QUENTARO.exe\" goes to the destination folder on " + allKinds +
+                           ": the setup makes no shortcuts"},
+         1},
+        {"no driver installer",
+         app,
+         {},
+         0,
+         {"no \"QuentaroDriver32setup.exe\" goes to the destination folder on Windows 7 and later 32-bit "
+          "(platform kind 5): the setup stops with the driver installer message after writing the files"},
+         1},
+        {"nothing for some kinds",
+         "name=QUENTARO.exe\ttime=20080401123456\ttarget=3\tsource=QUENTARO.exe\n",
+         {},
+         0,
+         {"no data goes to the destination folder (no entry, or empty files only) on Windows 2000, XP, Vista "
+          "32-bit, 64-bit (platform kinds "
+          "1, "
+          "2, 3, 4): the setup ends there without a message (exit code 1)",
+          "no \"QuentaroDriver32setup.exe\""},
+         2},
+        {"empty files only",
+         "name=QUENTARO.exe\ttime=20080401123456\ttarget=0\tsource=empty.txt\n",
+         {},
+         0,
+         {"no data goes to the destination folder (no entry, or empty files only) on " + allKinds},
+         1},
+        {"same name in another case",
+         app + driver + "name=quentaro.EXE\ttime=20080401123456\ttarget=0\tsource=empty.txt\n",
+         {},
+         0,
+         {"line 4: \"quentaro.EXE\" goes to the destination folder under the same name as line 1 "
+          "(\"QUENTARO.exe\") on " +
+          allKinds + ": the later entry overwrites the earlier one"},
+         1},
+        {"same system name",
+         app + driver + "name=a%xdrv.sys\ttime=20080401123456\ttarget=2\tsource=drv.sys\n" +
+             "name=b%ydrv.sys\ttime=20080401123456\ttarget=2\tsource=drv.sys\n",
+         {},
+         0,
+         {"line 5: \"drv.sys\" goes to the system folder under the same name as line 4 (\"drv.sys\") on "
+          "Windows XP (platform kind 2)"},
+         1},
+        {"--werror",
+         app,
+         {"--werror"},
+         1,
+         {"error: ", "no \"QuentaroDriver32setup.exe\"", "[--werror]", "no package written"},
+         0},
+    };
+    for (const auto& c : cases) {
+        fs::remove(m_dir / "out.cab");
+        Write("manifest.txt", c.manifest);
+        std::vector<std::string> args = {"build", "--manifest", Path("manifest.txt"), "--output",
+                                         Path("out.cab")};
+        args.insert(args.end(), c.werrorArgs.begin(), c.werrorArgs.end());
+        EXPECT_EQ(Run(args), c.status) << c.what << "\n" << m_err.str();
+        const std::string built = m_err.str();
+        for (const std::string& said : c.said)
+            EXPECT_NE(built.find(said), std::string::npos) << c.what << "\n" << built;
+        EXPECT_EQ(Count(built, "warning: "), c.warnings) << c.what << "\n" << built;
+        EXPECT_EQ(fs::exists(m_dir / "out.cab"), c.status == 0) << c.what;
+        EXPECT_FALSE(fs::exists(m_dir / "out.cab.partial")) << c.what;
+        if (c.status != 0) continue;
+
+        // verify finds the same in the package, naming entries (counted from 0) instead of lines.
+        EXPECT_EQ(Run({"verify", Path("out.cab")}), 0) << c.what << m_err.str();
+        EXPECT_EQ(Count(m_err.str(), "warning: "), c.warnings) << c.what << "\n" << m_err.str();
+        for (std::string said : c.said) {
+            for (int line = 9; line >= 1; --line) {
+                const std::string from = "line " + std::to_string(line);
+                for (std::size_t at = said.find(from); at != std::string::npos; at = said.find(from))
+                    said.replace(at, from.size(), "entry " + std::to_string(line - 1));
+            }
+            EXPECT_NE(m_err.str().find(said), std::string::npos) << c.what << "\n" << m_err.str();
+        }
+        EXPECT_EQ(Run({"verify", "--werror", Path("out.cab")}), c.warnings == 0 ? 0 : 1) << c.what;
+    }
+
+    // A manifest that cannot be read says why.
+    EXPECT_EQ(Run({"build", "--manifest", Path("absent.txt"), "--output", Path("out.cab")}), 1);
+    EXPECT_NE(m_err.str().find("absent.txt: No such file or directory"), std::string::npos) << m_err.str();
+    EXPECT_EQ(Run({"verify", Path("absent.cab")}), 1);
+    EXPECT_NE(m_err.str().find("absent.cab: No such file or directory"), std::string::npos) << m_err.str();
+}
+
+// One line per class of Windows: the files written ("D" destination, "S" system folder, name and
+// size), whether the driver installer runs, is delivered with Quentaro.inf, the shortcuts, the outcome.
+std::string Summary(const pack::KindPlan& kind) {
+    std::string text;
+    for (const pack::PlannedFile& file : kind.files) {
+        text += (file.folder == Destination::kSystemFolder ? "S:" : "D:") + pack::Utf16ToUtf8(file.name) +
+                "/" + std::to_string(file.size) + " ";
+    }
+    text += std::string(kind.driverRuns ? "runs" : "-") + (kind.driverDelivered ? " exe" : "") +
+            (kind.infDelivered ? " inf" : "") + (kind.shortcuts ? " | shortcuts | " : " | | ");
+    switch (kind.outcome) {
+    case pack::Outcome::kCompletes:
+        return text + "completes";
+    case pack::Outcome::kCompletesWithoutShortcuts:
+        return text + "without shortcuts";
+    case pack::Outcome::kStops:
+        return text + "stops: " + pack::Utf16ToUtf8(kind.message);
+    case pack::Outcome::kEndsWithoutMessage:
+        return text + "silent";
+    }
+    return text;
+}
+
+TEST_F(PackTool, PlanPerClassOfWindows) {
+    Write("QUENTARO.exe", "MZ app");
+    Write("setup.exe", "MZ setup");
+    Write("Quentaro.inf", "[Version]");
+    const std::string app = "name=QUENTARO.exe\ttime=20080401123456\ttarget=0\tsource=QUENTARO.exe\n";
+    const std::string system =
+        "name=QU%xquentaro.sys\ttime=20080401123456\ttarget=2\tsource=drv.sys\n"
+        "name=Q%yq64.sys\ttime=20080401123456\ttarget=4\tsource=bin/app.exe\n";
+    const std::string driver =
+        "name=QuentaroDriver32setup.exe\ttime=20080401123456\ttarget=3\tsource=setup.exe\n"
+        "name=Quentaro.inf\ttime=20080401123456\ttarget=3\tsource=Quentaro.inf\n";
+    const std::string stopped = "stops: " + pack::Utf16ToUtf8(kMsgDriverInstallerFailed);
+    const struct {
+        const char* what;
+        std::string manifest;
+        std::string kinds[5];
+    } cases[] = {
+        {"driver installer and system files",
+         app + system + driver,
+         {"D:QUENTARO.exe/6 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:quentaro.sys/300 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:QuentaroDriver32setup.exe/8 S:Quentaro.inf/9 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:q64.sys/14 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 D:QuentaroDriver32setup.exe/8 D:Quentaro.inf/9 runs exe inf | shortcuts | "
+          "completes"}},
+        {"no driver installer",
+         app + system,
+         {"D:QUENTARO.exe/6 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:quentaro.sys/300 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 - | shortcuts | completes",
+          "D:QUENTARO.exe/6 S:q64.sys/14 - | shortcuts | completes", "D:QUENTARO.exe/6 runs | | " + stopped}},
+        {"no application, destination files only on kind 5 (the others write nothing at all)",
+         "name=readme.txt\ttime=20080401123456\ttarget=3\tsource=bin/app.exe\n" + system + driver,
+         {"- | | silent", "- | | silent", "- | | silent", "- | | silent",
+          "D:readme.txt/14 D:QuentaroDriver32setup.exe/8 D:Quentaro.inf/9 runs exe inf | | without "
+          "shortcuts"}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(Build(c.manifest), 0) << c.what << m_err.str();
+        pack::PackagePlan plan;
+        std::string error;
+        ASSERT_TRUE(pack::PlanPackage(Path("out.cab"), 932, plan, error)) << error;
+        EXPECT_EQ(plan.length, fs::file_size(m_dir / "out.cab"));
+        EXPECT_EQ(pack::Utf16ToUtf8(plan.neededSpace), "必要容量: 0.0 MB");
+        ASSERT_EQ(plan.kinds.size(), 5u);
+        for (int k = 0; k < 5; ++k) {
+            EXPECT_EQ(plan.kinds[k].kind, k + 1);
+            EXPECT_EQ(Summary(plan.kinds[k]), c.kinds[k]) << c.what << ", platform kind " << k + 1;
+        }
+    }
+
+    // The command: the entry behind a system file name, its time; JSON with the message.
+    ASSERT_EQ(Build(app + system), 0);
+    ASSERT_EQ(Run({"plan", Path("out.cab")}), 0) << m_err.str();
+    EXPECT_NE(
+        m_out.str().find("2008-04-01 12:34:56         300  quentaro.sys  (entry 1 \"QU%xquentaro.sys\")"),
+        std::string::npos)
+        << m_out.str();
+    ASSERT_EQ(Run({"plan", "--json", Path("out.cab")}), 0) << m_err.str();
+    EXPECT_NE(m_out.str().find("\"outcome\": \"stops\", \"message\": \"" +
+                               pack::Utf16ToUtf8(kMsgDriverInstallerFailed) + "\"}"),
+              std::string::npos)
+        << m_out.str();
+    EXPECT_EQ(Run({"plan", Path("absent.cab")}), 1);
+    EXPECT_NE(m_err.str().find("No such file or directory"), std::string::npos);
 }
 
 }  // namespace
