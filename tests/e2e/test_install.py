@@ -4,6 +4,8 @@ the install page's log, format, texts and buttons, the shortcuts, the completion
 exit code; a second run over the first; leading blanks in the destination folder.
 """
 
+import json
+import subprocess
 import unittest
 
 import bench
@@ -110,6 +112,7 @@ class CompleteRun(InstallCase):
             self.assertTrue(seen, "the job waited for the driver installer")
         else:
             self.assertFalse(record.exists())
+        self.assertPlanAgrees(kind, dest, extra, driver_started=record.exists())
 
         self.assertLinks(destination)
         self.shot("completed")
@@ -117,6 +120,22 @@ class CompleteRun(InstallCase):
             before_finish(sheet)
         self.finish(p, sheet)
         return destination
+
+
+    def assertPlanAgrees(self, kind, dest, extra, driver_started):
+        """What `quentaro-pack plan` says of this class of Windows is what the setup did: the files
+        in the destination folder (names and sizes), the files in the system folder, whether the
+        driver installer ran, and a completed installation with its shortcuts."""
+        r = subprocess.run([str(bench.PACK_TOOL), "plan", "--json", str(self.source / iw.PACKAGE)],
+                           capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        plan = next(k for k in json.loads(r.stdout)["kinds"] if k["kind"] == kind)
+        self.assertEqual({(f["name"], f["size"]) for f in plan["files"] if f["folder"] == "destination"},
+                         {(x.name, x.stat().st_size) for x in dest.iterdir() if x.name not in extra})
+        self.assertEqual({f["name"] for f in plan["files"] if f["folder"] == "system"},
+                         {n for n in ALL_SYSTEM_NAMES if (self.system_folder / n).exists()})
+        self.assertEqual(plan["driverInstaller"]["started"], driver_started)
+        self.assertEqual((plan["shortcuts"], plan["outcome"]), (True, "completes"))
 
 
 class CompleteRunOn64Bit(CompleteRun):
