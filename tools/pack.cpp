@@ -974,6 +974,13 @@ namespace {
 constexpr char16_t kPlanDestination[] = u"C:\\QUENTARO";
 constexpr char16_t kPlanSystem[] = u"C:\\WINDOWS\\system32";
 
+bool HasName(const std::vector<std::u16string>& names, std::u16string_view name) {
+    for (const std::u16string& other : names) {
+        if (EqualsIgnoreAsciiCase(other, name)) return true;
+    }
+    return false;
+}
+
 struct WrittenFile {
     std::u16string path;
     std::uint64_t size = 0;
@@ -1011,21 +1018,12 @@ public:
         for (const WrittenFile& file : written) {
             if (file.path.compare(0, prefix.size(), prefix) != 0) continue;
             const std::u16string name = file.path.substr(prefix.size());
-            bool known = false;
-            for (const std::u16string& other : names) known = known || EqualsIgnoreAsciiCase(other, name);
-            if (!known) names.push_back(name);
+            if (!HasName(names, name)) names.push_back(name);
         }
         return names;
     }
     std::vector<WrittenFile> written;
 };
-
-bool HasName(const std::vector<std::u16string>& names, std::u16string_view name) {
-    for (const std::u16string& other : names) {
-        if (EqualsIgnoreAsciiCase(other, name)) return true;
-    }
-    return false;
-}
 
 // Starts a program only when it is among the destination files, as Windows would.
 class RecordingShell : public Shell {

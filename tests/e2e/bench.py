@@ -76,12 +76,7 @@ PREFIX_KINDS = {
 }
 # On the 64-bit path every prefix is a 64-bit one with the class's reported version; the 64-bit
 # setup is no WOW64 process, so "win64" there is Windows 7 again (platform kind 5, not 4).
-PREFIX_KINDS_64 = {
-    "win2k": {"arch": "win64", "version": "win2k"},
-    "winxp": {"arch": "win64", "version": "winxp"},
-    "vista": {"arch": "win64", "version": "vista"},
-    "win7": {"arch": "win64", "version": None},
-}
+PREFIX_KINDS_64 = {kind: dict(recipe, arch="win64") for kind, recipe in PREFIX_KINDS.items() if kind != "win64"}
 
 
 def prefix_recipe(kind):
