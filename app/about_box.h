@@ -1,7 +1,7 @@
 // CAboutBox: the About box of the hidden frame (template 100).
 #pragma once
 
-#include "app/win/dialog.h"
+#include "win/dialog.h"
 
 class CAboutBox : public win::Dialog {
 public:

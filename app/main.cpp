@@ -1,8 +1,8 @@
 // Entry point of QUENTARO Setup.
 #include <windows.h>
 
-#include "app/win/app.h"
-#include "app/win/system.h"
+#include "win/app.h"
+#include "win/system.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // Before anything can load a DLL on demand: no DLL from the program's

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/win/handles.h"
-#include "app/win/system.h"
+#include "win/handles.h"
+#include "win/system.h"
 #include "res/resource.h"
 
 namespace {

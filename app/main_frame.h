@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/win/window.h"
+#include "win/window.h"
 
 class CSetupPropSheet;
 

@@ -4,8 +4,8 @@
 
 #include "app/about_box.h"
 #include "app/main_frame.h"
-#include "app/win/file.h"
-#include "app/win/system.h"
+#include "win/file.h"
+#include "win/system.h"
 #include "res/resource.h"
 #include "wizard/setup_prop_sheet.h"
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/win/app.h"
+#include "win/app.h"
 
 class CMainFrame;
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/win/handles.h"
+#include "win/handles.h"
 
 // Composes a picture of the target's clip box in a memory DC whose window origin is the clip box's
 // top-left corner, so that the caller draws in the target's (client) coordinates. The destructor

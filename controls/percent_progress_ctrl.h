@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/win/subclass.h"
+#include "win/subclass.h"
 
 // Takes over the painting of an existing msctls_progress32 window (attached by subclassing): a
 // filled part in the bar colour, an empty part in the background colour, and the percentage

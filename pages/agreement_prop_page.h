@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "app/win/property_sheet.h"
-#include "app/win/rich_edit.h"
+#include "win/property_sheet.h"
+#include "win/rich_edit.h"
 #include "wizard/page_look.h"
 
 // The text control behaviour of the two pages.

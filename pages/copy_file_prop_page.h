@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "app/win/handles.h"
-#include "app/win/property_sheet.h"
-#include "app/win/rich_edit.h"
+#include "win/handles.h"
+#include "win/property_sheet.h"
+#include "win/rich_edit.h"
 #include "controls/percent_progress_ctrl.h"
 #include "core/engine.h"
 #include "core/ports.h"

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "app/setup_app.h"
-#include "app/win/file.h"
+#include "win/file.h"
 #include "core/folders.h"
 #include "core/text.h"
 #include "engine/win/win_ports.h"

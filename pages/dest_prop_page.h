@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/win/property_sheet.h"
+#include "win/property_sheet.h"
 #include "wizard/page_look.h"
 
 class CDestPropPage : public win::PropertyPage {

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "app/win/property_sheet.h"
+#include "win/property_sheet.h"
 #include "wizard/page_look.h"
 
 class CWelPropPage : public win::PropertyPage {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/win/font.h"
+#include "win/font.h"
 
 namespace page_look {
 

@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/win/handles.h"
-#include "app/win/property_sheet.h"
-#include "app/win/subclass.h"
+#include "win/handles.h"
+#include "win/property_sheet.h"
+#include "win/subclass.h"
 
 namespace page_look {
 

@@ -1,6 +1,6 @@
 #include "wizard/setup_prop_sheet.h"
 
-#include "app/win/system.h"
+#include "win/system.h"
 #include "res/resource.h"
 
 CSetupPropSheet::CSetupPropSheet(const wchar_t* caption, HWND parent, UINT startPage)

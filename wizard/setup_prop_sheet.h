@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/win/property_sheet.h"
+#include "win/property_sheet.h"
 #include "pages/copy_file_prop_page.h"
 #include "pages/cprt_prop_page.h"
 #include "pages/dest_prop_page.h"

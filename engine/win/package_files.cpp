@@ -3,7 +3,7 @@
 
 #include <limits>
 
-#include "app/win/handles.h"
+#include "win/handles.h"
 
 namespace quentaro {
 namespace {

@@ -8,8 +8,8 @@
 
 #include <vector>
 
-#include "app/win/com_ptr.h"
-#include "app/win/handles.h"
+#include "win/com_ptr.h"
+#include "win/handles.h"
 
 namespace quentaro {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <shellapi.h>
 
-#include "app/win/handles.h"
+#include "win/handles.h"
 #include "core/package.h"
 
 namespace quentaro {

@@ -30,7 +30,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/win/com_ptr.h"
+#include "win/com_ptr.h"
 #include "core/checks.h"
 #include "core/extract.h"
 #include "core/folders.h"

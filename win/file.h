@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/win/handles.h"
+#include "win/handles.h"
 
 namespace win {
 

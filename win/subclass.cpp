@@ -1,4 +1,4 @@
-#include "app/win/subclass.h"
+#include "win/subclass.h"
 
 namespace win {
 

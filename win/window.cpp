@@ -1,7 +1,7 @@
-#include "app/win/window.h"
+#include "win/window.h"
 
-#include "app/win/app.h"
-#include "app/win/system.h"
+#include "win/app.h"
+#include "win/system.h"
 
 namespace win {
 

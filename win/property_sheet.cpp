@@ -1,10 +1,10 @@
-#include "app/win/property_sheet.h"
+#include "win/property_sheet.h"
 
 #include <cstring>
 
-#include "app/win/app.h"
-#include "app/win/system.h"
-#include "app/win/window.h"
+#include "win/app.h"
+#include "win/system.h"
+#include "win/window.h"
 
 namespace win {
 

@@ -1,10 +1,10 @@
-#include "app/win/dialog.h"
+#include "win/dialog.h"
 
-#include "app/win/app.h"
-#include "app/win/rich_edit.h"
-#include "app/win/subclass.h"
-#include "app/win/system.h"
-#include "app/win/window.h"
+#include "win/app.h"
+#include "win/rich_edit.h"
+#include "win/subclass.h"
+#include "win/system.h"
+#include "win/window.h"
 
 namespace win {
 

@@ -1,8 +1,8 @@
-#include "app/win/app.h"
+#include "win/app.h"
 
 #include <commctrl.h>
 
-#include "app/win/window.h"
+#include "win/window.h"
 
 namespace win {
 

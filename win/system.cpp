@@ -1,4 +1,4 @@
-#include "app/win/system.h"
+#include "win/system.h"
 
 namespace win {
 

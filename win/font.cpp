@@ -1,4 +1,4 @@
-#include "app/win/font.h"
+#include "win/font.h"
 
 #include <cstdlib>
 #include <cwchar>

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/win/dialog.h"
-#include "app/win/subclass.h"
+#include "win/dialog.h"
+#include "win/subclass.h"
 
 namespace win {
 

@@ -1,4 +1,4 @@
-#include "app/win/file.h"
+#include "win/file.h"
 
 namespace win {
 

@@ -1,4 +1,4 @@
-#include "app/win/rich_edit.h"
+#include "win/rich_edit.h"
 
 namespace win {
 

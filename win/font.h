@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/win/handles.h"
+#include "win/handles.h"
 
 namespace win {
 
