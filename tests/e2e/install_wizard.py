@@ -43,8 +43,8 @@ LINK_NAME = "NRQ QUENTARO.LNK"
 LINK_DESCRIPTION = "QUENTARO for LW-R7100/R710R"
 CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS = 25, 23
 
-PROBE_EXE = bench.WIN_DIR / "engine" / "win" / "engine_probe.exe"
-STANDIN_EXE = bench.WIN_DIR / "engine" / "win" / "QuentaroDriver32setup.exe"
+PROBE_EXE = bench.WIN_DIR / "tests" / "engine_probe" / "engine_probe.exe"
+STANDIN_EXE = bench.WIN_DIR / "tests" / "engine_probe" / "QuentaroDriver32setup.exe"
 STANDIN_RECORD = "QuentaroDriver32setup.record"
 
 # Messages and values sent to the setup's windows.

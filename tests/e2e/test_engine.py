@@ -21,8 +21,8 @@ from zoneinfo import ZoneInfo
 import bench
 from bench import BenchCase
 
-PROBE_EXE = bench.WIN_DIR / "engine" / "win" / "engine_probe.exe"
-STANDIN_EXE = bench.WIN_DIR / "engine" / "win" / "QuentaroDriver32setup.exe"
+PROBE_EXE = bench.WIN_DIR / "tests" / "engine_probe" / "engine_probe.exe"
+STANDIN_EXE = bench.WIN_DIR / "tests" / "engine_probe" / "QuentaroDriver32setup.exe"
 RECORD_NAME = "QuentaroDriver32setup.record"
 
 MSG_NOT_FOUND = "ﾃﾞｰﾀﾌｧｲﾙが見つかりません。ｾｯﾄｱｯﾌﾟを終了します。"
