@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "app/about_box.h"
+#include "app/install_thread.h"
 #include "app/main_frame.h"
 #include "win/file.h"
 #include "win/system.h"
@@ -23,7 +24,7 @@ CSetupApp* GetSetupApp() noexcept {
     return &theApp;
 }
 
-CSetupApp::CSetupApp() : m_pszDataFile(L"QUENTARO.cab") {}
+CSetupApp::CSetupApp() : m_pszDataFile(setup::kDataFileName) {}
 
 CSetupApp::~CSetupApp() = default;
 
@@ -56,14 +57,14 @@ BOOL CSetupApp::InitInstance() {
     // ends. If the mutex cannot be created at all, go on as the only copy.
     HANDLE mutex = ::CreateMutexW(nullptr, TRUE, L"quentaro");
     if (mutex && ::GetLastError() == ERROR_ALREADY_EXISTS) {
-        SetExitCode(kExitAlreadyRunning);
+        SetExitCode(setup::kExitAlreadyRunning);
         return FALSE;
     }
 
     m_frame = std::make_unique<CMainFrame>();
     m_pMainWnd = m_frame.get();
     if (!m_frame->LoadFrame(IDR_MAINFRAME, WS_OVERLAPPEDWINDOW, nullptr)) {
-        SetExitCode(kExitFailed);
+        SetExitCode(setup::kExitFailed);
         return FALSE;
     }
     HWND frame = m_frame->Hwnd();
@@ -75,13 +76,13 @@ BOOL CSetupApp::InitInstance() {
     // Only whether the package can be opened (without sharing) is tested here.
     win::File package;
     if (!package.Open(m_pszDataFile, win::File::Mode::kRead)) {
-        ShowErrorBox(frame, kPackageMissing);
-        SetExitCode(kExitFailed);
+        setup::ShowErrorBox(frame, kPackageMissing);
+        SetExitCode(setup::kExitFailed);
         return FALSE;
     }
     package.Close();
 
-    CSetupPropSheet sheet(L"QUENTARO", nullptr, 0);
+    CSetupPropSheet sheet(L"QUENTARO", nullptr, 0, &InstallThreadProc);
     m_frame->m_pSheet = &sheet;
     sheet.Header().dwFlags |= PSH_WIZARD;
     INT_PTR result = sheet.DoModal();
@@ -89,12 +90,12 @@ BOOL CSetupApp::InitInstance() {
     if (sheet.EndRequested()) {
         SetExitCode(sheet.EndCode());
     } else if (result == ID_WIZFINISH) {
-        ::MessageBoxW(frame, kCompleted, kSetupCaption, MB_OK);  // no icon
-        SetExitCode(kExitFinished);
+        ::MessageBoxW(frame, kCompleted, setup::kSetupCaption, MB_OK);  // no icon
+        SetExitCode(setup::kExitFinished);
     } else if (result == IDCANCEL) {
-        SetExitCode(kExitCancelled);
+        SetExitCode(setup::kExitCancelled);
     } else {
-        SetExitCode(kExitFailed);
+        SetExitCode(setup::kExitFailed);
     }
     m_frame->m_pSheet = nullptr;
     return FALSE;

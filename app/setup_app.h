@@ -5,26 +5,10 @@
 
 #include <memory>
 
+#include "engine/setup_common.h"
 #include "win/app.h"
 
 class CMainFrame;
-
-// The caption of the setup's message boxes (all but the cancel confirmation).
-inline constexpr wchar_t kSetupCaption[] = L"QUENTARO ｾｯﾄｱｯﾌﾟ";
-
-// The standard error box: owned by `owner`, the setup's caption, the exclamation icon and one OK
-// button (MB_OK | MB_ICONEXCLAMATION, 0x30). Returns when the user has closed it.
-inline void ShowErrorBox(HWND owner, const wchar_t* text) noexcept {
-    ::MessageBoxW(owner, text, kSetupCaption, MB_OK | MB_ICONEXCLAMATION);
-}
-
-// Process exit codes.
-enum SetupExitCode : int {
-    kExitFinished = 0,        // the wizard was finished
-    kExitFailed = 1,          // the setup could not be done (package missing, failed check or extraction)
-    kExitCancelled = 2,       // the user cancelled the wizard
-    kExitAlreadyRunning = 3,  // another copy was running
-};
 
 class CSetupApp : public win::App {
 public:
@@ -47,7 +31,7 @@ public:
     // the call. Without a running wizard only the exit code is recorded.
     static void EndSetup(int exitCode) noexcept;
 
-    // The data package's file name, relative to the current folder.
+    // The data package's file name, relative to the current folder (setup::kDataFileName).
     const wchar_t* m_pszDataFile;
 
 protected:

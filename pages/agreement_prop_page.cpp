@@ -41,16 +41,14 @@ void OnSetFocus(const win::RichEdit& control, int& focusCount) noexcept {
 }  // namespace agreement_text
 
 CAgreementPropPage::CAgreementPropPage(UINT templateId)
-    : win::PropertyPage(templateId),
-      m_look(150, 100, {IDC_SUBTITLE}, page_look::PageLook::Others::kTemplateFont) {}
+    : CSetupPropPage(templateId, 150, 100, {IDC_SUBTITLE}, page_look::PageLook::Others::kTemplateFont) {}
 
 void CAgreementPropPage::DoDataExchange(win::DataExchange& dx) {
     dx.Bind(IDC_RICHEDIT, m_richEdit);
 }
 
 BOOL CAgreementPropPage::OnInitDialog() {
-    win::PropertyPage::OnInitDialog();
-    m_look.AttachTexts(Hwnd());
+    CSetupPropPage::OnInitDialog();
     // Before any text is in the control, so that every character takes it.
     CHARFORMATA format = agreement_text::TextFormat();
     m_richEdit.SetDefaultCharFormat(format);
@@ -69,10 +67,6 @@ BOOL CAgreementPropPage::OnSetActive() {
     page_look::SetButtonCaption(*this, IDCANCEL, page_look::kNo);
     m_nFocusCount = -1;
     return win::PropertyPage::OnSetActive();
-}
-
-BOOL CAgreementPropPage::OnQueryCancel() {
-    return page_look::ConfirmCancel(*this);
 }
 
 bool CAgreementPropPage::OnCommand(WORD id, WORD code, HWND) {
@@ -105,10 +99,4 @@ void CAgreementPropPage::OnKillFocusText() {
 
 void CAgreementPropPage::OnProtectedText(const NMHDR*, LRESULT* result) {
     *result = 1;
-}
-
-HBRUSH CAgreementPropPage::OnCtlColor(HDC dc, HWND control, UINT type) {
-    HBRUSH brush = DefaultCtlColor(dc, control, type);
-    m_look.SelectFont(dc, control);
-    return brush;
 }

@@ -9,9 +9,8 @@
 
 #include <string>
 
-#include "win/property_sheet.h"
+#include "pages/setup_prop_page.h"
 #include "win/rich_edit.h"
-#include "wizard/page_look.h"
 
 // The text control behaviour of the two pages.
 namespace agreement_text {
@@ -36,7 +35,7 @@ void OnSetFocus(const win::RichEdit& control, int& focusCount) noexcept;
 
 }  // namespace agreement_text
 
-class CAgreementPropPage : public win::PropertyPage {
+class CAgreementPropPage : public CSetupPropPage {
 public:
     explicit CAgreementPropPage(UINT templateId);
 
@@ -48,11 +47,8 @@ protected:
     // Shows Back "<戻る(&B)", captions Next "はい(&Y)" and Cancel "いいえ(&N)", resets the focus
     // counter to -1; TRUE.
     BOOL OnSetActive() override;
-    // The cancel confirmation: TRUE = cancel, FALSE = stay.
-    BOOL OnQueryCancel() override;
     bool OnCommand(WORD id, WORD code, HWND control) override;
     bool OnNotify(const NMHDR& header, LRESULT& result) override;
-    HBRUSH OnCtlColor(HDC dc, HWND control, UINT type) override;
 
     // Sets m_strText and puts it into the control.
     virtual void InitText() = 0;
@@ -68,6 +64,4 @@ private:
     void OnKillFocusText();
     // EN_PROTECTED: *result = 1, the control refuses the change to the protected text.
     void OnProtectedText(const NMHDR* header, LRESULT* result);
-
-    page_look::PageLook m_look;
 };

@@ -2,15 +2,14 @@
 
 #include <richedit.h>
 
-#include "app/setup_app.h"
 #include "core/checks.h"
 #include "core/extract.h"
 #include "core/folders.h"
 #include "core/shortcuts.h"
-#include "engine/install_job.h"
+#include "engine/setup_common.h"
 #include "engine/win/win_ports.h"
+#include "pages/dest_prop_page.h"
 #include "res/resource.h"
-#include "wizard/setup_prop_sheet.h"
 
 namespace {
 
@@ -39,31 +38,29 @@ CHARFORMATW LogFormat(bool protect) {
 
 }  // namespace
 
-CCopyFilePropPage::CCopyFilePropPage()
-    : win::PropertyPage(IDD_COPYFILE),
-      m_look(150, 100, {IDC_SUBTITLE}, page_look::PageLook::Others::kTemplateFont) {}
+CCopyFilePropPage::CCopyFilePropPage(const CDestPropPage& destPage, LPTHREAD_START_ROUTINE installThread)
+    : CSetupPropPage(IDD_COPYFILE, 150, 100, {IDC_SUBTITLE}, page_look::PageLook::Others::kTemplateFont),
+      m_destPage(destPage),
+      m_installThread(installThread) {}
 
 CCopyFilePropPage::~CCopyFilePropPage() = default;
 
 void CCopyFilePropPage::DoDataExchange(win::DataExchange& dx) {
-    dx.Bind(IDC_RICHEDIT, m_ctrlLog);
+    dx.Bind(IDC_RICHEDIT, m_logView);
     dx.Text(IDC_RICHEDIT, InstallLog);
-    dx.Bind(IDC_PROGRESS, m_ctrlProgress);
+    dx.Bind(IDC_PROGRESS, m_progressBar);
 }
 
 BOOL CCopyFilePropPage::OnInitDialog() {
-    win::PropertyPage::OnInitDialog();
-    m_look.AttachTexts(Hwnd());
+    CSetupPropPage::OnInitDialog();
 
-    // The three values the engine works on, copied once from the destination page.
-    const CDestPropPage& dest = static_cast<CSetupPropSheet*>(Sheet())->m_destPage;
-    m_nPlatformKind = dest.PlatformKind();
-    std::u16string folder = quentaro::ToU16(dest.DestinationFolder());
-    quentaro::TrimLeadingWhiteSpace(folder);
-    m_strDestFolder = quentaro::ToWide(folder);
-    m_strSystemFolder = dest.SystemFolder();
+    // The three values the engine works on, copied once from the destination page (its folder is
+    // without leading white space).
+    m_platformKind = m_destPage.PlatformKind();
+    m_destinationFolder = m_destPage.DestinationFolder();
+    m_systemFolder = m_destPage.SystemFolder();
 
-    m_ctrlLog.SetEventMask(ENM_PROTECTED);
+    m_logView.SetEventMask(ENM_PROTECTED);
     ::SetTimer(Hwnd(), kStartTimer, kStartDelayMs, nullptr);
     return TRUE;
 }
@@ -105,24 +102,19 @@ bool CCopyFilePropPage::OnTimer(UINT_PTR id) {
     }
     if (id != kStartTimer) return false;
     ::KillTimer(Hwnd(), id);
-    if (m_bJobStarted) return true;
-    m_bJobStarted = true;
-    HANDLE thread = ::CreateThread(nullptr, 0, &InstallThreadProc, nullptr, 0, nullptr);
+    if (m_jobStarted) return true;
+    m_jobStarted = true;
+    HANDLE thread =
+        m_installThread ? ::CreateThread(nullptr, 0, m_installThread, nullptr, 0, nullptr) : nullptr;
     if (!thread) {
         // Without its job the page could never be left: say so and end the setup.
-        ShowError(quentaro::ToU16(kMsgInstallNotStarted));
-        CSetupApp::EndSetup(kExitFailed);
+        ShowMessage(kMsgInstallNotStarted);
+        if (Sheet()) Sheet()->EndWizard(setup::kExitFailed);
         return true;
     }
     ::CloseHandle(thread);
     ::SetTimer(Hwnd(), kLogTimer, kLogSyncMs, nullptr);
     return true;
-}
-
-HBRUSH CCopyFilePropPage::OnCtlColor(HDC dc, HWND control, UINT type) {
-    HBRUSH brush = DefaultCtlColor(dc, control, type);
-    m_look.SelectFont(dc, control);
-    return brush;
 }
 
 bool CCopyFilePropPage::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
@@ -138,23 +130,23 @@ bool CCopyFilePropPage::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& resul
     case kMsgCloseLog: {
         SyncLogView();
         ::KillTimer(Hwnd(), kLogTimer);
-        m_bLogClosed = true;
+        m_logClosed = true;
         AppendToLogView(reinterpret_cast<const wchar_t*>(lp));
         GETTEXTLENGTHEX query{GTL_DEFAULT, 1200};
-        result = ::SendMessageW(m_ctrlLog.Hwnd(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0);
+        result = ::SendMessageW(m_logView.Hwnd(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&query), 0);
         return true;
     }
     case kMsgProtectLogRange: {
         const LONG end = static_cast<LONG>(lp);
         CHARFORMATW format = LogFormat(true);
-        m_ctrlLog.SetSel(static_cast<LONG>(wp), end);
-        m_ctrlLog.SetSelectionCharFormat(format);
-        if (end == -1) m_ctrlLog.SetSel(-1, -1);
+        m_logView.SetSel(static_cast<LONG>(wp), end);
+        m_logView.SetSelectionCharFormat(format);
+        if (end == -1) m_logView.SetSel(-1, -1);
         result = 0;
         return true;
     }
     default:
-        return win::PropertyPage::OnMessage(msg, wp, lp, result);
+        return CSetupPropPage::OnMessage(msg, wp, lp, result);
     }
 }
 
@@ -163,37 +155,37 @@ bool CCopyFilePropPage::OnNotify(const NMHDR& header, LRESULT& result) {
         result = OnProtectedText();
         return true;
     }
-    return win::PropertyPage::OnNotify(header, result);
+    return CSetupPropPage::OnNotify(header, result);
 }
 
 // ---- Log operations ----------------------------------------------------------
 
 void CCopyFilePropPage::FormatLogText() {
-    m_ctrlLog.SetSel(0, -1);
+    m_logView.SetSel(0, -1);
     CHARFORMATW format{};
-    m_ctrlLog.GetSelectionCharFormat(format);
+    m_logView.GetSelectionCharFormat(format);
     format.dwMask = CFM_SIZE;
     format.yHeight = kLogHeightTwips;
-    m_ctrlLog.SetSelectionCharFormat(format);
+    m_logView.SetSelectionCharFormat(format);
 }
 
 void CCopyFilePropPage::RefreshLogView() {
     {
         win::ScopedLock lock(m_logLock);
-        m_ctrlLog.SetText(InstallLog);
-        m_nLogShown = InstallLog.size();
+        m_logView.SetText(InstallLog);
+        m_logShown = InstallLog.size();
     }
     FormatLogText();
-    m_ctrlLog.SetSel(-1, -1);
+    m_logView.SetSel(-1, -1);
 }
 
 void CCopyFilePropPage::SyncLogView() {
-    if (m_bLogClosed) return;
+    if (m_logClosed) return;
     std::wstring added;
     {
         win::ScopedLock lock(m_logLock);
-        if (InstallLog.size() > m_nLogShown) added.assign(InstallLog, m_nLogShown, std::wstring::npos);
-        m_nLogShown = InstallLog.size();
+        if (InstallLog.size() > m_logShown) added.assign(InstallLog, m_logShown, std::wstring::npos);
+        m_logShown = InstallLog.size();
     }
     if (!added.empty()) AppendToLogView(added);
 }
@@ -207,10 +199,10 @@ void CCopyFilePropPage::AppendToLogView(const std::wstring& added) {
     // it and leaves the caret after it. EM_REPLACESEL edits a read-only control, and nothing in
     // the log is protected before the job's last step. Runs on the user-interface thread within
     // one message, so no input of the user comes between the three.
-    m_ctrlLog.SetSel(-1, -1);
+    m_logView.SetSel(-1, -1);
     CHARFORMATW format = LogFormat(false);
-    m_ctrlLog.SetSelectionCharFormat(format);
-    ::SendMessageW(m_ctrlLog.Hwnd(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+    m_logView.SetSelectionCharFormat(format);
+    ::SendMessageW(m_logView.Hwnd(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
 }
 
 void CCopyFilePropPage::StartLog(const std::wstring& text) {
@@ -241,15 +233,29 @@ void CCopyFilePropPage::ProtectLogRange(LONG start, LONG end) {
 // ---- The engine's view of the page --------------------------------------------
 
 void CCopyFilePropPage::ShowError(const std::u16string& text) {
+    ShowMessage(quentaro::ToWide(text).c_str());
+}
+
+void CCopyFilePropPage::ShowMessage(const wchar_t* text) {
+    // The view is brought up to date before the user reads the message.
     SyncLog();
-    ShowErrorBox(Hwnd(), quentaro::ToWide(text).c_str());
+    setup::ShowErrorBox(Hwnd(), text);
+}
+
+void CCopyFilePropPage::SetTitles(const wchar_t* title, const wchar_t* subtitle) {
+    SetItemText(IDC_TITLE, title);
+    SetItemText(IDC_SUBTITLE, subtitle);
+}
+
+HWND CCopyFilePropPage::FinishButton() const {
+    return SheetItem(ID_WIZFINISH);
 }
 
 void CCopyFilePropPage::SetProgress(std::int32_t percent) {
     // The check value calls this for every byte: only changes reach the bar.
-    if (percent == m_nLastProgress) return;
-    m_nLastProgress = percent;
-    m_ctrlProgress.SetPos(percent);
+    if (percent == m_lastProgress) return;
+    m_lastProgress = percent;
+    m_progressBar.SetPos(percent);
 }
 
 void CCopyFilePropPage::AppendLog(const std::u16string& text) {
@@ -258,50 +264,39 @@ void CCopyFilePropPage::AppendLog(const std::u16string& text) {
 
 // ---- Engine operations ---------------------------------------------------------
 
-namespace {
-
-// The engine over one set of the system's ports, for one operation; the package file that the
-// operations share is the page's.
-struct EngineRun {
+template <class Operation>
+auto CCopyFilePropPage::RunEngine(Operation operation) {
+    // The system's ports for this one operation; the package file that the operations share is the
+    // page's.
     quentaro::WinEnginePorts ports;
-    quentaro::InstallEngine engine;
-
-    EngineRun(quentaro::InstallUi& ui, std::int32_t platformKind, const std::wstring& destination,
-              const std::wstring& system, std::shared_ptr<quentaro::HeldPackage> held)
-        : engine(ports.MakeEngine(ui, platformKind, quentaro::ToU16(destination), quentaro::ToU16(system))) {
-        engine.packageName = quentaro::ToU16(GetSetupApp()->m_pszDataFile);
-        engine.held = std::move(held);
-    }
-};
-
-}  // namespace
+    quentaro::InstallEngine engine = ports.MakeEngine(
+        *this, m_platformKind, quentaro::ToU16(m_destinationFolder), quentaro::ToU16(m_systemFolder));
+    engine.packageName = quentaro::ToU16(setup::kDataFileName);
+    engine.held = m_heldPackage;
+    return operation(engine);
+}
 
 int CCopyFilePropPage::CheckSignature() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
-    return quentaro::CheckSignature(run.engine);
+    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::CheckSignature(engine); });
 }
 
 int CCopyFilePropPage::CheckVersion() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
-    return quentaro::CheckVersion(run.engine);
+    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::CheckVersion(engine); });
 }
 
 int CCopyFilePropPage::CheckCrc() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
-    return quentaro::CheckCrc(run.engine);
+    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::CheckCrc(engine); });
 }
 
 std::uint64_t CCopyFilePropPage::GetInstallSize() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
-    return quentaro::GetInstallSize(run.engine);
+    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::GetInstallSize(engine); });
 }
 
 int CCopyFilePropPage::ExtractFiles() {
-    EngineRun run(*this, m_nPlatformKind, m_strDestFolder, m_strSystemFolder, m_heldPackage);
-    return quentaro::ExtractFiles(run.engine);
+    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::ExtractFiles(engine); });
 }
 
 int CCopyFilePropPage::CreateShortcuts() {
     quentaro::WinShortcutPort port;
-    return quentaro::CreateShortcuts(quentaro::ToU16(m_strDestFolder), port);
+    return quentaro::CreateShortcuts(quentaro::ToU16(m_destinationFolder), port);
 }

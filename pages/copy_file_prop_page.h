@@ -1,5 +1,6 @@
 // CCopyFilePropPage: the install page (template 111). It shows the install job's progress bar and
-// log, holds the state the installation engine works on, and offers the engine's operations.
+// log, holds the state the installation engine works on, and offers the engine's operations to the
+// install job (InstallJobPage).
 #pragma once
 
 #include <windows.h>
@@ -10,29 +11,32 @@
 #include <memory>
 #include <string>
 
-#include "win/handles.h"
-#include "win/property_sheet.h"
-#include "win/rich_edit.h"
 #include "controls/percent_progress_ctrl.h"
 #include "core/engine.h"
 #include "core/ports.h"
-#include "wizard/page_look.h"
+#include "engine/install_job.h"
+#include "pages/setup_prop_page.h"
+#include "win/handles.h"
+#include "win/rich_edit.h"
 
-class InstallJob;
+class CDestPropPage;
 
 // The page is also the engine's view of the install page (quentaro::InstallUi): message boxes
 // owned by the page, the progress bar and the log.
 //
 // Threads: the page's handlers run on the user-interface thread. Once the page's dialog is
-// initialised, the install job (InstallThreadProc) is the only writer of InstallLog, the progress
+// initialised, the install job is the only writer of InstallLog, the progress
 // bar and controls 1018 and 1019; every control update is a message sent to the control, so it
 // runs on the user-interface thread. The log view is changed by the page's own handlers only
 // (see the log operations below). Until the job has completed, the page refuses
 // every way of ending the wizard or leaving the page (Finish, Cancel, Escape, close, Back), so the
-// job never meets a destroyed page. A failed job ends the setup through CSetupApp::EndSetup.
-class CCopyFilePropPage : public win::PropertyPage, public quentaro::InstallUi {
+// job never meets a destroyed page. A failed job ends the setup.
+class CCopyFilePropPage : public CSetupPropPage, public InstallJobPage, public quentaro::InstallUi {
 public:
-    CCopyFilePropPage();
+    // `destPage`: the page whose platform kind and folders this page copies when its dialog is
+    // initialised (it is only kept until then). `installThread`: the install job's thread
+    // procedure, started once 20 ms after the dialog is initialised (no parameter).
+    CCopyFilePropPage(const CDestPropPage& destPage, LPTHREAD_START_ROUTINE installThread);
     ~CCopyFilePropPage() override;
 
     // The log view's character height: 9.5 points.
@@ -46,18 +50,13 @@ public:
     // a string append); before a message and at the end the job brings it up to date at once. At
     // every moment the view shows a beginning of InstallLog (and, at the end, the closing line).
 
-    // Job thread: InstallLog becomes `text` and the view shows it (RefreshLogView).
-    void StartLog(const std::wstring& text);
-    // Job thread: appends to InstallLog; the view follows.
-    void AddToLog(const std::wstring& added);
-    // Job thread: the view shows all of InstallLog when this returns.
-    void SyncLog();
-    // Job thread: the view shows all of InstallLog followed by `closing` (InstallLog keeps ending
-    // before it) and is no longer updated from InstallLog. Returns the length of the view's text.
-    LONG CloseLog(const wchar_t* closing);
-    // Job thread: characters [start, end) of the view (end -1: to the end) become protected at 9.5
-    // points; after the range that runs to the end the caret is put at the end.
-    void ProtectLogRange(LONG start, LONG end);
+    // InstallJobPage's log operations (job thread; see engine/install_job.h). StartLog refreshes the
+    // view (RefreshLogView).
+    void StartLog(const std::wstring& text) override;
+    void AddToLog(const std::wstring& added) override;
+    void SyncLog() override;
+    LONG CloseLog(const wchar_t* closing) override;
+    void ProtectLogRange(LONG start, LONG end) override;
 
     // User-interface thread. FormatLogText: the whole text at 190 twips (9.5 points); the selection
     // is left on all of it. RefreshLogView: the view's text becomes InstallLog, formatted, with the
@@ -70,17 +69,24 @@ public:
 
     // Engine operations on the page's state (job thread). 1 = passed/done, 0 = failed after the
     // operation's own message (ExtractFiles: or nothing to install, without a message).
-    int CheckSignature();
-    int CheckVersion();
-    int CheckCrc();
+    int CheckSignature() override;
+    int CheckVersion() override;
+    int CheckCrc() override;
     std::uint64_t GetInstallSize();
-    int ExtractFiles();
+    int ExtractFiles() override;
     // 1 when "QUENTARO.exe" was found in the destination folder (whether or not the links were
     // written), 0 when COM or the link object failed or the application is missing; no message.
-    int CreateShortcuts();
+    int CreateShortcuts() override;
+
+    // InstallJobPage: the standard error box owned by the page, the titles 1018 and 1019, the
+    // sheet's Finish button, and the completion (job thread).
+    void ShowMessage(const wchar_t* text) override;
+    void SetTitles(const wchar_t* title, const wchar_t* subtitle) override;
+    HWND FinishButton() const override;
+    void MarkJobCompleted() noexcept override { m_jobCompleted = true; }
 
     // Whether the install job has completed (Finish enabled). Any thread.
-    bool IsJobCompleted() const noexcept { return m_bJobCompleted.load(); }
+    bool IsJobCompleted() const noexcept { return m_jobCompleted.load(); }
 
     // quentaro::InstallUi (job thread). AppendLog appends to InstallLog (the view follows);
     // ShowError brings the view up to date before the message.
@@ -104,32 +110,31 @@ protected:
     BOOL OnKillActive() override;
     bool OnTimer(UINT_PTR id) override;
     bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
-    HBRUSH OnCtlColor(HDC dc, HWND control, UINT type) override;
     bool OnNotify(const NMHDR& header, LRESULT& result) override;
 
 private:
-    friend class InstallJob;  // the install job (engine/install_job.cpp)
-
     // EN_PROTECTED from the log view: 1 refuses every change of protected text.
     LRESULT OnProtectedText() const noexcept { return 1; }
-    // Called by the job at its very end, before Finish is enabled.
-    void MarkJobCompleted() noexcept { m_bJobCompleted = true; }
+    // Runs one engine operation over the system's ports on the page's copies and shared package.
+    template <class Operation>
+    auto RunEngine(Operation operation);
 
-    win::RichEdit m_ctrlLog;
+    const CDestPropPage& m_destPage;
+    LPTHREAD_START_ROUTINE m_installThread;
+    win::RichEdit m_logView;
     std::wstring InstallLog;  // guarded by m_logLock while the job runs
     win::CriticalSection m_logLock;
-    std::size_t m_nLogShown = 0;  // UI thread: how much of InstallLog the view shows
-    bool m_bLogClosed = false;    // UI thread: the closing line is in the view
-    page_look::PageLook m_look;   // title font (1018) and body font (1019)
-    CPercentProgressCtrl m_ctrlProgress;
-    std::int32_t m_nPlatformKind = 0;
-    std::wstring m_strDestFolder;
-    std::wstring m_strSystemFolder;
+    std::size_t m_logShown = 0;  // UI thread: how much of InstallLog the view shows
+    bool m_logClosed = false;    // UI thread: the closing line is in the view
+    CPercentProgressCtrl m_progressBar;
+    std::int32_t m_platformKind = 0;
+    std::wstring m_destinationFolder;
+    std::wstring m_systemFolder;
     // The package as the checks opened it, kept open for the extraction (job thread; see
     // quentaro::OpenPackage).
     std::shared_ptr<quentaro::HeldPackage> m_heldPackage = std::make_shared<quentaro::HeldPackage>();
 
-    std::atomic<bool> m_bJobCompleted{false};
-    bool m_bJobStarted = false;                // UI thread
-    std::int32_t m_nLastProgress = INT32_MIN;  // job thread: the last value given to the bar
+    std::atomic<bool> m_jobCompleted{false};
+    bool m_jobStarted = false;                // UI thread
+    std::int32_t m_lastProgress = INT32_MIN;  // job thread: the last value given to the bar
 };

@@ -4,10 +4,10 @@
 
 #include <limits>
 
-#include "app/setup_app.h"
 #include "win/file.h"
 #include "core/folders.h"
 #include "core/text.h"
+#include "engine/setup_common.h"
 #include "engine/win/win_ports.h"
 #include "res/resource.h"
 
@@ -20,9 +20,9 @@ constexpr wchar_t kInvalidPath[] = L"このパスは無効です。";
 }  // namespace
 
 CDestPropPage::CDestPropPage()
-    : win::PropertyPage(IDD_DESTINATION),
-      m_look(150, 100, {IDC_SUBTITLE, IDC_INSTRUCTIONS, IDC_FREE_SPACE, IDC_NEED_SPACE},
-             page_look::PageLook::Others::kTemplateFont) {
+    : CSetupPropPage(IDD_DESTINATION, 150, 100,
+                     {IDC_SUBTITLE, IDC_INSTRUCTIONS, IDC_FREE_SPACE, IDC_NEED_SPACE},
+                     page_look::PageLook::Others::kTemplateFont) {
     m_platformKind = quentaro::QueryPlatformKind();
     SetDefaultFolders();
 }
@@ -50,8 +50,7 @@ void CDestPropPage::DoDataExchange(win::DataExchange& dx) {
 }
 
 BOOL CDestPropPage::OnInitDialog() {
-    win::PropertyPage::OnInitDialog();
-    m_look.AttachTexts(Hwnd());
+    CSetupPropPage::OnInitDialog();
     SelectFolderText();
     return TRUE;
 }
@@ -72,10 +71,8 @@ BOOL CDestPropPage::OnSetActive() {
 }
 
 void CDestPropPage::ShowNeededSpace() {
-    const CSetupApp* app = GetSetupApp();
-    if (!app || !app->m_pszDataFile) return;
     win::File package;
-    if (!package.Open(app->m_pszDataFile, win::File::Mode::kRead)) return;
+    if (!package.Open(setup::kDataFileName, win::File::Mode::kRead)) return;
     std::uint64_t length = 0;
     if (!package.GetLength(length)) return;
     // The package's length is a 32-bit count for any package that the install page accepts;
@@ -91,10 +88,6 @@ void CDestPropPage::ShowFreeSpace() {
     const std::u16string text = quentaro::FreeSpaceText(folder, quentaro::QueryTotalFreeBytes);
     m_destinationFolder = quentaro::ToWide(folder);
     SetItemText(IDC_FREE_SPACE, quentaro::ToWide(text).c_str());
-}
-
-BOOL CDestPropPage::OnQueryCancel() {
-    return page_look::ConfirmCancel(*this);
 }
 
 bool CDestPropPage::OnCommand(WORD id, WORD code, HWND) {
@@ -148,17 +141,11 @@ LRESULT CDestPropPage::OnWizardNext() {
     const bool accepted = quentaro::AcceptDestinationFolder(folder, port);
     m_destinationFolder = quentaro::ToWide(folder);  // without its leading white space
     if (!accepted) {
-        ShowErrorBox(Hwnd(), kInvalidPath);
+        setup::ShowErrorBox(Hwnd(), kInvalidPath);
         SelectFolderText();
         return -1;
     }
     // From now on the wizard cannot be closed from its title bar or its system menu.
     ::EnableMenuItem(::GetSystemMenu(SheetHwnd(), FALSE), SC_CLOSE, MF_BYCOMMAND | MF_DISABLED);
     return 0;
-}
-
-HBRUSH CDestPropPage::OnCtlColor(HDC dc, HWND control, UINT type) {
-    HBRUSH brush = DefaultCtlColor(dc, control, type);
-    m_look.SelectFont(dc, control);
-    return brush;
 }

@@ -10,10 +10,9 @@
 #include <cstdint>
 #include <string>
 
-#include "win/property_sheet.h"
-#include "wizard/page_look.h"
+#include "pages/setup_prop_page.h"
 
-class CDestPropPage : public win::PropertyPage {
+class CDestPropPage : public CSetupPropPage {
 public:
     // Creates the fonts, classifies the running Windows and sets the default folders.
     CDestPropPage();
@@ -32,13 +31,10 @@ protected:
     BOOL OnInitDialog() override;
     // Captions Next "次へ>(&N)" and Cancel "キャンセル", then the space texts; TRUE.
     BOOL OnSetActive() override;
-    // The cancel confirmation: TRUE = cancel, FALSE = stay.
-    BOOL OnQueryCancel() override;
     // 0 = the folder is accepted and exists: go on (Close of the sheet's system menu is then
     // disabled); -1 = rejected ("このパスは無効です。"), stay with the text selected.
     LRESULT OnWizardNext() override;
     bool OnCommand(WORD id, WORD code, HWND control) override;
-    HBRUSH OnCtlColor(HDC dc, HWND control, UINT type) override;
 
 private:
     void OnBrowse();
@@ -60,5 +56,4 @@ private:
     std::wstring m_systemFolder;
     std::int32_t m_platformKind = 0;
     std::wstring m_destinationFolder;
-    page_look::PageLook m_look;
 };

@@ -5,21 +5,13 @@
 
 #include <windows.h>
 
-#include "win/property_sheet.h"
-#include "wizard/page_look.h"
+#include "pages/setup_prop_page.h"
 
-class CWelPropPage : public win::PropertyPage {
+class CWelPropPage : public CSetupPropPage {
 public:
     CWelPropPage();
 
 protected:
-    BOOL OnInitDialog() override;
     // Hides Back, captions Next "次へ(&N)>" and Cancel "キャンセル"; TRUE.
     BOOL OnSetActive() override;
-    // The cancel confirmation: TRUE = cancel, FALSE = stay.
-    BOOL OnQueryCancel() override;
-    HBRUSH OnCtlColor(HDC dc, HWND control, UINT type) override;
-
-private:
-    page_look::PageLook m_look;
 };

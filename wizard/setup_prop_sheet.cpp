@@ -1,10 +1,13 @@
 #include "wizard/setup_prop_sheet.h"
 
-#include "win/system.h"
 #include "res/resource.h"
+#include "win/system.h"
 
-CSetupPropSheet::CSetupPropSheet(const wchar_t* caption, HWND parent, UINT startPage)
-    : win::PropertySheet(caption, parent, startPage) {
+CSetupPropSheet::CSetupPropSheet(const wchar_t* caption, HWND parent, UINT startPage,
+                                 LPTHREAD_START_ROUTINE installThread)
+    // The destination page is constructed after the install page; the install page only keeps
+    // the reference until its dialog is initialised.
+    : win::PropertySheet(caption, parent, startPage), m_copyFilePage(m_destPage, installThread) {
     AddPage(m_welPage);
     AddPage(m_licensePage);
     AddPage(m_cprtPage);

@@ -3,25 +3,28 @@
 
 #include <windows.h>
 
-#include "win/property_sheet.h"
 #include "pages/copy_file_prop_page.h"
 #include "pages/cprt_prop_page.h"
 #include "pages/dest_prop_page.h"
 #include "pages/license_prop_page.h"
 #include "pages/wel_prop_page.h"
+#include "win/property_sheet.h"
 
 class CSetupPropSheet : public win::PropertySheet {
 public:
     // Constructs the pages and adds them in the wizard's order: welcome,
-    // licence, copyright, destination, install.
-    CSetupPropSheet(const wchar_t* caption, HWND parent, UINT startPage);
+    // licence, copyright, destination, install. The install page is given the
+    // destination page, whose values it copies, and `installThread`, the
+    // install job's thread procedure that it starts.
+    CSetupPropSheet(const wchar_t* caption, HWND parent, UINT startPage,
+                    LPTHREAD_START_ROUTINE installThread);
 
     // Sets the sheet's icon (icon 129, PSH_USEHICON) and runs the sheet.
     // 12325 (ID_WIZFINISH) = finished; anything else = not finished.
     INT_PTR DoModal() override;
 
     // The pages, in their order of construction (not the wizard's order).
-    // Public: the install page and the install job reach them through the sheet.
+    // Public: the install job's thread reaches the install page through the sheet.
     CWelPropPage m_welPage;
     CLicensePropPage m_licensePage;
     CCprtPropPage m_cprtPage;
