@@ -29,23 +29,23 @@ void DrawClipped(HDC dc, const std::wstring& text, const RECT& bounds, const REC
 }  // namespace
 
 CPercentProgressCtrl::CPercentProgressCtrl() noexcept
-    : m_clrBar(::GetSysColor(COLOR_HIGHLIGHT)),
-      m_clrBackground(::GetSysColor(COLOR_WINDOW)),
-      m_clrTextOverBackground(::GetSysColor(COLOR_HIGHLIGHT)),
-      m_clrTextOverBar(::GetSysColor(COLOR_WINDOW)) {}
+    : m_barColor(::GetSysColor(COLOR_HIGHLIGHT)),
+      m_backgroundColor(::GetSysColor(COLOR_WINDOW)),
+      m_textOverBackgroundColor(::GetSysColor(COLOR_HIGHLIGHT)),
+      m_textOverBarColor(::GetSysColor(COLOR_WINDOW)) {}
 
 CPercentProgressCtrl::~CPercentProgressCtrl() = default;
 
 int CPercentProgressCtrl::SetPos(int position) noexcept {
     HWND hwnd = Hwnd();
     if (!hwnd) return -1;
-    const int old = m_nPos.exchange(position);
-    if (m_nLower >= m_nUpper) return old;  // nothing is drawn then
+    const int old = m_pos.exchange(position);
+    if (m_lower >= m_upper) return old;  // nothing is drawn then
     RECT client{};
     ::GetClientRect(hwnd, &client);
     const std::int32_t width = quentaro::ProgressFilledWidth(
-        quentaro::ProgressFraction(position, m_nLower, m_nUpper), client.right - client.left);
-    if (m_nBarWidth.exchange(width) != width) {
+        quentaro::ProgressFraction(position, m_lower, m_upper), client.right - client.left);
+    if (m_barWidth.exchange(width) != width) {
         ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     }
     return old;
@@ -58,12 +58,12 @@ UINT PaintCountQuery() noexcept {
 
 bool CPercentProgressCtrl::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
     if (msg != 0 && msg == PaintCountQuery()) {
-        result = static_cast<LRESULT>(m_nPaints);
+        result = static_cast<LRESULT>(m_paints);
         return true;
     }
     switch (msg) {
     case WM_PAINT:
-        ++m_nPaints;
+        ++m_paints;
         OnPaint();
         result = 0;
         return true;
@@ -72,7 +72,7 @@ bool CPercentProgressCtrl::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& re
         return true;
     case WM_SIZE:
         result = CallOriginal(msg, wp, lp);
-        m_nBarWidth = -1;
+        m_barWidth = -1;
         return true;
     case WM_SETTEXT:
         result = OnSetText(wp, lp);
@@ -87,13 +87,13 @@ bool CPercentProgressCtrl::OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& re
 
 void CPercentProgressCtrl::OnPaint() {
     HWND hwnd = Hwnd();
-    if (m_nLower >= m_nUpper) {
+    if (m_lower >= m_upper) {
         ::ValidateRect(hwnd, nullptr);
         return;
     }
     RECT client{};
     ::GetClientRect(hwnd, &client);
-    const double fraction = quentaro::ProgressFraction(m_nPos.load(), m_nLower, m_nUpper);
+    const double fraction = quentaro::ProgressFraction(m_pos.load(), m_lower, m_upper);
 
     win::PaintScope paint(hwnd);
     if (::IsRectEmpty(&paint.Info().rcPaint)) return;  // nothing to repaint
@@ -105,19 +105,19 @@ void CPercentProgressCtrl::OnPaint() {
     filled.right = client.left + quentaro::ProgressFilledWidth(fraction, client.right - client.left);
     RECT empty = client;
     empty.left = filled.right;
-    FillSolid(dc, filled, m_clrBar);
-    FillSolid(dc, empty, m_clrBackground);
+    FillSolid(dc, filled, m_barColor);
+    FillSolid(dc, empty, m_backgroundColor);
 
-    if (m_bShowText) {
-        std::wstring text = m_strText;
+    if (m_showText) {
+        std::wstring text = m_text;
         if (text.empty()) {
             const std::u16string percent = quentaro::ProgressPercentText(fraction);
             text.assign(percent.begin(), percent.end());
         }
         ::SetBkMode(dc, TRANSPARENT);
         const POINT origin{buffer.Rect().left, buffer.Rect().top};
-        DrawClipped(dc, text, client, filled, origin, m_clrTextOverBar);
-        DrawClipped(dc, text, client, empty, origin, m_clrTextOverBackground);
+        DrawClipped(dc, text, client, filled, origin, m_textOverBarColor);
+        DrawClipped(dc, text, client, empty, origin, m_textOverBackgroundColor);
         ::SelectClipRgn(dc, nullptr);
     }
 }
@@ -127,8 +127,8 @@ LRESULT CPercentProgressCtrl::OnSetText(WPARAM wp, LPARAM lp) {
     const LRESULT result = CallOriginal(WM_SETTEXT, wp, lp);
     const wchar_t* text = reinterpret_cast<const wchar_t*>(lp);
     const std::wstring newText = text ? text : L"";
-    if (newText != m_strText) {
-        m_strText = newText;
+    if (newText != m_text) {
+        m_text = newText;
         ::InvalidateRect(Hwnd(), nullptr, TRUE);
     }
     return result;
@@ -139,8 +139,8 @@ LRESULT CPercentProgressCtrl::OnGetText(WPARAM wp, LPARAM lp) const {
     wchar_t* buffer = reinterpret_cast<wchar_t*>(lp);
     const size_t capacity = static_cast<size_t>(wp);
     if (!buffer || capacity == 0) return 0;
-    const size_t count = m_strText.size() < capacity - 1 ? m_strText.size() : capacity - 1;
-    m_strText.copy(buffer, count);
+    const size_t count = m_text.size() < capacity - 1 ? m_text.size() : capacity - 1;
+    m_text.copy(buffer, count);
     buffer[count] = L'\0';
     return static_cast<LRESULT>(count);
 }

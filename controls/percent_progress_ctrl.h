@@ -28,7 +28,7 @@ public:
     // when the control has no window. Asks for an immediate repaint only when the filled width in
     // pixels changes; nothing is sent to the native control.
     int SetPos(int position) noexcept;
-    int GetPos() const noexcept { return m_nPos.load(); }
+    int GetPos() const noexcept { return m_pos.load(); }
 
 protected:
     bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
@@ -38,17 +38,17 @@ private:
     LRESULT OnSetText(WPARAM wp, LPARAM lp);
     LRESULT OnGetText(WPARAM wp, LPARAM lp) const;
 
-    std::atomic<std::int32_t> m_nPos{0};
-    std::int32_t m_nUpper = 100;
-    std::int32_t m_nLower = 0;
-    std::wstring m_strText;  // UI thread only
-    bool m_bShowText = true;
-    std::atomic<std::int32_t> m_nBarWidth{-1};  // filled width at the last repaint request; -1 none
-    COLORREF m_clrBar;
-    COLORREF m_clrBackground;
-    COLORREF m_clrTextOverBackground;
-    COLORREF m_clrTextOverBar;
-    std::uint32_t m_nPaints = 0;  // UI thread: WM_PAINT messages handled, for PaintCountQuery
+    std::atomic<std::int32_t> m_pos{0};
+    std::int32_t m_upper = 100;
+    std::int32_t m_lower = 0;
+    std::wstring m_text;  // UI thread only
+    bool m_showText = true;
+    std::atomic<std::int32_t> m_barWidth{-1};  // filled width at the last repaint request; -1 none
+    COLORREF m_barColor;
+    COLORREF m_backgroundColor;
+    COLORREF m_textOverBackgroundColor;
+    COLORREF m_textOverBarColor;
+    std::uint32_t m_paints = 0;  // UI thread: WM_PAINT messages handled, for PaintCountQuery
 };
 
 // A diagnostic query that the bar answers: the registered message "QUENTARO.PaintCount" (wParam,

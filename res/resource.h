@@ -1,7 +1,6 @@
 /* Resource ids of QUENTARO Setup. Plain #defines only: windres runs the C
    preprocessor over this file together with QUENTARO.rc. */
-#ifndef QUENTARO_RES_RESOURCE_H
-#define QUENTARO_RES_RESOURCE_H
+#pragma once
 
 /* Dialog templates */
 #define IDD_ABOUTBOX 100
@@ -61,4 +60,3 @@
 /* Version block */
 #define IDV_VERSION 1
 
-#endif
