@@ -100,8 +100,9 @@ public:
     // (SetFileTime with a null last-access time). False when the times cannot be set.
     virtual bool SetTimes(const FileTimes& times) = 0;
     // Gives the closed file its name, in place of any file or link of that name: a link is replaced,
-    // never written through (MoveFileExW with MOVEFILE_REPLACE_EXISTING). False when that fails; the
-    // old file then keeps its name and content.
+    // never written through (MoveFileExW with MOVEFILE_REPLACE_EXISTING). An old file that is
+    // read-only or busy is not replaced (it is opened for writing without sharing, and left
+    // unchanged, to find out). False when that fails; the old file then keeps its name and content.
     virtual bool Commit() = 0;
 };
 
@@ -110,10 +111,9 @@ class TargetFileSystem {
 public:
     virtual ~TargetFileSystem() = default;
     // Starts a file that is to take the full path `path`: creates a new file under a temporary name
-    // in the same folder for writing, without sharing (CreateFileW with GENERIC_WRITE, share mode 0,
-    // CREATE_NEW). Returns null when it cannot be created (missing folder, no right to write there),
-    // or when an old file of that name could not be replaced because it is read-only or busy (it is
-    // opened for writing without sharing, and left unchanged, to find out).
+    // in the same folder, or in a staging folder inside it, for writing, without sharing (CreateFileW
+    // with GENERIC_WRITE, share mode 0, CREATE_NEW). Returns null when it cannot be created (missing
+    // folder, no right to write there). An old file of the name is looked at only by Commit.
     virtual std::unique_ptr<TargetFile> Create(const std::u16string& path) = 0;
 };
 

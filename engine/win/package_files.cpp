@@ -62,6 +62,17 @@ WriteStatus StatusOfLastError() {
                                                                        : WriteStatus::kFailed;
 }
 
+// Whether an old file of the name could be replaced. It is opened as creating the file over it used
+// to open it, for writing without sharing, and left unchanged: a read-only or busy file refuses that.
+// A missing file (or a link that leads nowhere) is no obstacle.
+bool OldFileCanBeReplaced(const std::wstring& path) {
+    win::UniqueFile old(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (old) return true;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND;
+}
+
 // The written file under its temporary name; see TargetFile.
 class WinTargetFile : public TargetFile {
 public:
@@ -111,10 +122,17 @@ public:
     }
 
     bool Commit() override {
-        // MoveFileExW: non-zero on success. Within one folder it renames: an old file or link of the
-        // name is replaced as a whole (a link itself, not the file it leads to), and a failure leaves
-        // it as it was.
-        if (!::MoveFileExW(m_temporary.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+        // MoveFileExW: non-zero on success; on one drive it renames. First without replacing: for a
+        // new name (nearly every file) that is the only look-up of the name in its folder. When
+        // something has the name already, an old file that is read-only or busy is refused, as
+        // creating the file over it would have been; otherwise it is replaced as a whole (a link
+        // itself, not the file it leads to). A failure leaves the old file as it was.
+        if (!::MoveFileExW(m_temporary.c_str(), m_path.c_str(), 0)) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+            if (!OldFileCanBeReplaced(m_path)) return false;
+            if (!::MoveFileExW(m_temporary.c_str(), m_path.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+        }
         m_committed = true;
         return true;
     }
@@ -126,25 +144,17 @@ private:
     bool m_committed = false;
 };
 
-// Whether an old file of the name could be replaced. It is opened as creating the file over it used
-// to open it, for writing without sharing, and left unchanged: a read-only or busy file refuses that.
-// A missing file (or a link that leads nowhere) is no obstacle.
-bool OldFileCanBeReplaced(const std::wstring& path) {
-    win::UniqueFile old(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (old) return true;
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND;
+// "~qs" and the eight hexadecimal digits of `value`, then `suffix`.
+std::wstring StagingName(DWORD value, const wchar_t* suffix) {
+    std::wstring name = L"~qs";
+    for (int shift = 28; shift >= 0; shift -= 4) name += L"0123456789ABCDEF"[(value >> shift) & 0xF];
+    return name + suffix;
 }
 
-// A name in the folder of `path` that no file has yet: "~qs" and eight hexadecimal digits, ".tmp".
-std::wstring TemporaryName(const std::wstring& path, DWORD seed) {
+// The folder part of `path`, with its backslash ("" when there is none).
+std::wstring FolderOf(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L'\\');
-    std::wstring name = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-    name += L"~qs";
-    for (int shift = 28; shift >= 0; shift -= 4) name += L"0123456789ABCDEF"[(seed >> shift) & 0xF];
-    name += L".tmp";
-    return name;
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
 }  // namespace
@@ -159,12 +169,48 @@ std::unique_ptr<PackageFile> WinPackageStore::Open(const std::u16string& name) {
     return std::make_unique<WinPackageFile>(std::move(file));
 }
 
+WinTargetFileSystem::WinTargetFileSystem() : m_seed(::GetTickCount() ^ (::GetCurrentProcessId() << 16)) {}
+
+WinTargetFileSystem::~WinTargetFileSystem() {
+    // RemoveDirectoryW: only an empty folder goes; every temporary file in it has been renamed into
+    // place or deleted by now.
+    for (const Staging& staging : m_staging) {
+        if (!staging.folder.empty()) ::RemoveDirectoryW(staging.folder.c_str());
+    }
+}
+
+const std::wstring& WinTargetFileSystem::StagingFolderFor(const std::wstring& folder) {
+    for (const Staging& staging : m_staging) {
+        if (staging.parent == folder) return staging.folder;
+    }
+    Staging staging{folder, std::wstring()};
+    for (DWORD attempt = 0; attempt < 100; ++attempt) {
+        std::wstring name = folder + StagingName(m_seed + attempt * 0x9E3779B9u, L"");
+        // CreateDirectoryW: fails when anything has that name (a folder left by an earlier run, a
+        // file, a link planted there): then another name is tried.
+        if (::CreateDirectoryW(name.c_str(), nullptr)) {
+            staging.folder = name + L"\\";
+            break;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) break;
+    }
+    m_staging.push_back(std::move(staging));
+    return m_staging.back().folder;
+}
+
 std::unique_ptr<TargetFile> WinTargetFileSystem::Create(const std::u16string& path) {
     const std::wstring widePath = ToWide(path);
-    if (!OldFileCanBeReplaced(widePath)) return nullptr;
-    const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+    const std::wstring folder = FolderOf(widePath);
+    // The temporary files of a folder are made in a small folder of their own inside it: a name
+    // that does not exist yet is looked up by reading the whole folder under some file systems
+    // (Wine reads it to find a name that differs only in case), so the folder that receives
+    // thousands of files is searched once per file, by the rename, and not again for the temporary
+    // name. Where that folder cannot be made, the temporary files go into the folder itself.
+    const std::wstring& staging = StagingFolderFor(folder);
+    const std::wstring& home = staging.empty() ? folder : staging;
     for (DWORD attempt = 0; attempt < 100; ++attempt) {
-        std::wstring temporary = TemporaryName(widePath, seed + attempt * 0x9E3779B9u);
+        std::wstring temporary = home + StagingName(m_seed + ++m_count * 0x9E3779B9u, L".tmp");
         // CREATE_NEW: fails with ERROR_FILE_EXISTS when something has that name (a file left by an
         // earlier run, or a link planted there): then another name is tried; nothing existing is
         // ever opened or followed. INVALID_HANDLE_VALUE on failure.

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/engine.h"
 #include "core/folders.h"
@@ -39,12 +40,32 @@ public:
     std::unique_ptr<PackageFile> Open(const std::u16string& name) override;
 };
 
-// Each file is written under a temporary name "~qsXXXXXXXX.tmp" in its folder (CreateFileW with
-// GENERIC_WRITE, no sharing, CREATE_NEW), gets its times (SetFileTime), and only then takes its name
-// with MoveFileExW(MOVEFILE_REPLACE_EXISTING); DeleteFileW removes it on any failure.
+// Each file is written under a temporary name "~qsXXXXXXXX.tmp" (CreateFileW with GENERIC_WRITE, no
+// sharing, CREATE_NEW) in a staging folder "~qsXXXXXXXX" that this object makes inside the file's
+// folder on first use (or, where it cannot, in the folder itself), gets its times (SetFileTime), and
+// only then takes its name with MoveFileExW; DeleteFileW removes it on any failure, and the staging
+// folders go when this object does. An old file of the name is checked (opened for writing without
+// sharing, left unchanged) and replaced only when the rename finds one.
 class WinTargetFileSystem : public TargetFileSystem {
 public:
+    WinTargetFileSystem();
+    ~WinTargetFileSystem() override;
+    WinTargetFileSystem(const WinTargetFileSystem&) = delete;
+    WinTargetFileSystem& operator=(const WinTargetFileSystem&) = delete;
+
     std::unique_ptr<TargetFile> Create(const std::u16string& path) override;
+
+private:
+    struct Staging {
+        std::wstring parent;  // the folder, with its backslash
+        std::wstring folder;  // its staging folder with a backslash; empty when it could not be made
+    };
+    // The staging folder of `folder` (made on the first call for it), or empty.
+    const std::wstring& StagingFolderFor(const std::wstring& folder);
+
+    DWORD m_seed;
+    DWORD m_count = 0;
+    std::vector<Staging> m_staging;
 };
 
 // FILETIME (100 ns units since 1601-01-01 UTC) of a count of seconds since 1970-01-01 UTC; false
