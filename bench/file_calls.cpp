@@ -45,6 +45,26 @@ auto Timed(Kind& kind, F&& f) {
     return result;
 }
 
+HANDLE CreateNew(const std::wstring& path) {
+    return ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The file opened again by name, its times set, closed: how the extraction stamps a closed file.
+BOOL StampByName(const std::wstring& path, const FILETIME& stamp) {
+    HANDLE t = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    const BOOL ok = ::SetFileTime(t, &stamp, nullptr, &stamp);
+    ::CloseHandle(t);
+    return ok;
+}
+
+// "\fileNNNNN.txt"
+std::wstring FileName(long i) {
+    wchar_t name[64];
+    std::swprintf(name, 64, L"\\file%05ld.txt", i);
+    return name;
+}
+
 void Print(const Kind& kind) {
     const double ms = static_cast<double>(kind.ticks) * g_tick * 1e3;
     std::printf("%-8s %7ld calls %10.1f ms %8.1f us per call\n", kind.name, kind.calls, ms,
@@ -71,9 +91,7 @@ int wmain(int argc, wchar_t** argv) {
     LARGE_INTEGER all{}, end{};
     ::QueryPerformanceCounter(&all);
     for (long i = 0; i < count; ++i) {
-        wchar_t name[64];
-        std::swprintf(name, 64, L"\\file%05ld.txt", i);
-        const std::wstring path = folder + name;
+        const std::wstring path = folder + FileName(i);
         const std::wstring temporary = folder + L"\\~qs" + std::to_wstring(i) + L".tmp";
         Timed(look, [&] {
             HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -82,10 +100,7 @@ int wmain(int argc, wchar_t** argv) {
             return 0;
         });
         Timed(attrs, [&] { return ::GetFileAttributesW(path.c_str()); });
-        HANDLE h = Timed(create, [&] {
-            return ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        });
+        HANDLE h = Timed(create, [&] { return CreateNew(temporary); });
         if (h == INVALID_HANDLE_VALUE) {
             std::fprintf(stderr, "create failed: %lu\n", ::GetLastError());
             return 1;
@@ -93,13 +108,7 @@ int wmain(int argc, wchar_t** argv) {
         DWORD done = 0;
         Timed(write, [&] { return ::WriteFile(h, data, sizeof(data), &done, nullptr); });
         Timed(close, [&] { return ::CloseHandle(h); });
-        Timed(times, [&] {
-            HANDLE t = ::CreateFileW(temporary.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-            const BOOL ok = ::SetFileTime(t, &stamp, nullptr, &stamp);
-            ::CloseHandle(t);
-            return ok;
-        });
+        Timed(times, [&] { return StampByName(temporary, stamp); });
         if (!Timed(rename, [&] {
                 return ::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
             })) {
@@ -110,9 +119,7 @@ int wmain(int argc, wchar_t** argv) {
     ::QueryPerformanceCounter(&end);
     const double writeThenRename = static_cast<double>(end.QuadPart - all.QuadPart) * g_tick;
     for (long i = 0; i < count; ++i) {
-        wchar_t name[64];
-        std::swprintf(name, 64, L"\\file%05ld.txt", i);
-        const std::wstring path = folder + name;
+        const std::wstring path = folder + FileName(i);
         Timed(inplace, [&] {
             HANDLE f = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -132,24 +139,13 @@ int wmain(int argc, wchar_t** argv) {
     }
     ::QueryPerformanceCounter(&all);
     for (long i = 0; i < count; ++i) {
-        wchar_t name[64];
-        std::swprintf(name, 64, L"\\file%05ld.txt", i);
-        const std::wstring path = target + name;
+        const std::wstring path = target + FileName(i);
         const std::wstring temporary = staging + L"\\~qs" + std::to_wstring(i) + L".tmp";
-        HANDLE h = Timed(screate, [&] {
-            return ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        });
+        HANDLE h = Timed(screate, [&] { return CreateNew(temporary); });
         DWORD done = 0;
         ::WriteFile(h, data, sizeof(data), &done, nullptr);
         ::CloseHandle(h);
-        Timed(stimes, [&] {
-            HANDLE t = ::CreateFileW(temporary.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-            const BOOL ok = ::SetFileTime(t, &stamp, nullptr, &stamp);
-            ::CloseHandle(t);
-            return ok;
-        });
+        Timed(stimes, [&] { return StampByName(temporary, stamp); });
         if (!Timed(srename, [&] { return ::MoveFileExW(temporary.c_str(), path.c_str(), 0); })) {
             std::fprintf(stderr, "staged rename failed: %lu\n", ::GetLastError());
             return 1;
