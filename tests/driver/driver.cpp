@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -601,6 +602,14 @@ std::string CmdHello(const Args&) {
     return Ok(Obj().Int("protocol", 1).Int("pid", GetCurrentProcessId()));
 }
 
+// Pixels per logical inch of the screen, vertically (LOGPIXELSY): what point sizes are converted with.
+int ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
 std::string CmdSysInfo(const Args&) {
     OSVERSIONINFOEXW vi = {};
     vi.dwOSVersionInfoSize = sizeof vi;
@@ -633,6 +642,7 @@ std::string CmdSysInfo(const Args&) {
                   .WStr("cwd", cwd)
                   .Int("tz_bias", tz.Bias)
                   .Int("logical_drives", GetLogicalDrives())
+                  .Int("dpi", ScreenDpi())
                   .Int("screen_width", GetSystemMetrics(SM_CXSCREEN))
                   .Int("screen_height", GetSystemMetrics(SM_CYSCREEN)));
 }
@@ -1157,6 +1167,9 @@ std::string CmdSetClipboard(const Args& a) {
     return Ok();
 }
 
+// ---------------------------------------------------------------------------------------------
+// Calls inside another process
+
 // The base address of a module of another process, or nullptr.
 HMODULE RemoteModule(HANDLE process, const wchar_t* name) {
     HMODULE modules[512];
@@ -1170,132 +1183,290 @@ HMODULE RemoteModule(HANDLE process, const wchar_t* name) {
     return nullptr;
 }
 
-// The machine code that CmdSendInProcess runs in the target process, for the driver's own
+// The machine code that RemoteCaller runs in the target process, for the driver's own
 // architecture: the target is a program of the same build, so of the same bitness. The stub is a
-// thread procedure whose parameter points at a StubParams block; it calls SendMessageW through the
-// block's first field and returns the result, which becomes the thread's exit code (only its low
-// 32 bits survive GetExitCodeThread).
-struct StubParams {
-    uintptr_t send;  // SendMessageW in the target (the same address as in the driver)
-    uintptr_t hwnd;
-    uintptr_t msg;
-    uintptr_t wParam;
-    uintptr_t lParam;
+// thread procedure whose parameter points at a StubCall block; it calls the block's function with
+// its four arguments, stores the whole result in the block and returns it, so that it also
+// becomes the thread's exit code (of which GetExitCodeThread keeps the low 32 bits only).
+struct StubCall {
+    uintptr_t function;  // in the target (at the driver's own address, which is checked)
+    uintptr_t args[4];
+    uintptr_t result;
 };
 
 #if defined(__x86_64__)
-// DWORD WINAPI stub(const StubParams* p): the Windows x64 convention; p arrives in rcx, the four
-// arguments go in rcx, edx, r8 and r9. At entry rsp is 8 off a 16-byte boundary (the return
-// address); 40 bytes more make it aligned at the call and leave the callee its 32-byte home area.
+// DWORD WINAPI stub(StubCall* p): the Windows x64 convention; p arrives in rcx and is kept in rbx
+// (callee-saved) across the call; the four arguments go in rcx, rdx, r8 and r9. At entry rsp is 8
+// off a 16-byte boundary (the return address); the push and 32 bytes more make it aligned at the
+// call and leave the callee its 32-byte home area.
 const uint8_t kStub[] = {
-    0x48, 0x83, 0xEC, 0x28,  // sub rsp, 40
-    0x48, 0x89, 0xC8,        // mov rax, rcx          p
-    0x48, 0x8B, 0x48, 0x08,  // mov rcx, [rax+8]      hwnd
-    0x8B, 0x50, 0x10,        // mov edx, [rax+16]     msg (UINT)
-    0x4C, 0x8B, 0x40, 0x18,  // mov r8, [rax+24]      wParam
-    0x4C, 0x8B, 0x48, 0x20,  // mov r9, [rax+32]      lParam
-    0xFF, 0x10,              // call qword [rax]      SendMessageW
-    0x48, 0x83, 0xC4, 0x28,  // add rsp, 40
+    0x53,                    // push rbx
+    0x48, 0x83, 0xEC, 0x20,  // sub rsp, 32
+    0x48, 0x89, 0xCB,        // mov rbx, rcx          p
+    0x48, 0x8B, 0x4B, 0x08,  // mov rcx, [rbx+8]      args[0]
+    0x48, 0x8B, 0x53, 0x10,  // mov rdx, [rbx+16]     args[1]
+    0x4C, 0x8B, 0x43, 0x18,  // mov r8, [rbx+24]      args[2]
+    0x4C, 0x8B, 0x4B, 0x20,  // mov r9, [rbx+32]      args[3]
+    0xFF, 0x13,              // call qword [rbx]      function
+    0x48, 0x89, 0x43, 0x28,  // mov [rbx+40], rax     result
+    0x48, 0x83, 0xC4, 0x20,  // add rsp, 32
+    0x5B,                    // pop rbx
     0xC3,                    // ret                   rax: the result
 };
 #elif defined(__i386__)
-// DWORD WINAPI stub(const StubParams* p): stdcall; the arguments are pushed right to left.
+// DWORD WINAPI stub(StubCall* p): stdcall; the four arguments are pushed right to left. The
+// callee may take fewer arguments and pop only those (stdcall) or none (cdecl): esp is saved in
+// ebp before the pushes and restored from it after the call, so the stack is right either way.
 const uint8_t kStub[] = {
-    0x8B, 0x44, 0x24, 0x04,  // mov eax, [esp+4]      p
-    0xFF, 0x70, 0x10,        // push dword [eax+16]   lParam
-    0xFF, 0x70, 0x0C,        // push dword [eax+12]   wParam
-    0xFF, 0x70, 0x08,        // push dword [eax+8]    msg
-    0xFF, 0x70, 0x04,        // push dword [eax+4]    hwnd
-    0xFF, 0x10,              // call dword [eax]      SendMessageW (stdcall)
-    0xC2, 0x04, 0x00,        // ret 4
+    0x55,              // push ebp
+    0x89, 0xE5,        // mov ebp, esp
+    0x53,              // push ebx
+    0x8B, 0x5D, 0x08,  // mov ebx, [ebp+8]      p
+    0xFF, 0x73, 0x10,  // push dword [ebx+16]   args[3]
+    0xFF, 0x73, 0x0C,  // push dword [ebx+12]   args[2]
+    0xFF, 0x73, 0x08,  // push dword [ebx+8]    args[1]
+    0xFF, 0x73, 0x04,  // push dword [ebx+4]    args[0]
+    0xFF, 0x13,        // call dword [ebx]      function
+    0x89, 0x43, 0x14,  // mov [ebx+20], eax     result
+    0x8B, 0x5D, 0xFC,  // mov ebx, [ebp-4]
+    0x89, 0xEC,        // mov esp, ebp
+    0x5D,              // pop ebp
+    0xC2, 0x04, 0x00,  // ret 4                 eax: the result
 };
 #else
-#error "send-inprocess has a stub for i386 and x86-64 only"
+#error "the remote calls have a stub for i386 and x86-64 only"
 #endif
-// The offsets that the stubs read: 0 send, 1 hwnd, 2 msg, 3 wParam, 4 lParam, in pointers.
-static_assert(offsetof(StubParams, hwnd) == 1 * sizeof(void*) &&
-                  offsetof(StubParams, msg) == 2 * sizeof(void*) &&
-                  offsetof(StubParams, wParam) == 3 * sizeof(void*) &&
-                  offsetof(StubParams, lParam) == 4 * sizeof(void*) &&
-                  sizeof(StubParams) == 5 * sizeof(void*),
-              "the stub reads pointer-sized fields");
+// The offsets that the stubs use: 0 function, 1 to 4 the arguments, 5 the result, in pointers.
+static_assert(offsetof(StubCall, args) == 1 * sizeof(void*) &&
+                  offsetof(StubCall, result) == 5 * sizeof(void*) && sizeof(StubCall) == 6 * sizeof(void*),
+              "the stub reads and writes pointer-sized fields");
 
-// The remote block: the stub, then the parameters, then the data that "buf" points at, each at
-// a 16-byte boundary and none overlapping the next.
+// The remote block: the stub, then the call, then the data that "buf" points at, each at a
+// 16-byte boundary and none overlapping the next.
 constexpr size_t RoundUp16(size_t n) {
     return (n + 15) / 16 * 16;
 }
-constexpr size_t kStubParamsAt = RoundUp16(sizeof(kStub));
-constexpr size_t kStubDataAt = kStubParamsAt + RoundUp16(sizeof(StubParams));  // i386: 64, x86-64: 80
-static_assert(sizeof(kStub) <= kStubParamsAt, "the parameters follow the stub");
-static_assert(kStubParamsAt + sizeof(StubParams) <= kStubDataAt, "the data follows the parameters");
+constexpr size_t kStubCallAt = RoundUp16(sizeof(kStub));
+constexpr size_t kStubDataAt = kStubCallAt + RoundUp16(sizeof(StubCall));  // i386: 80, x86-64: 96
+static_assert(sizeof(kStub) <= kStubCallAt, "the call follows the stub");
+static_assert(kStubCallAt + sizeof(StubCall) <= kStubDataAt, "the data follows the call");
+
+// Functions called inside the process of a window, each on a thread started there
+// (CreateRemoteThread) that runs kStub: for messages that no system passes between processes,
+// and for GDI objects, whose handles mean something in their own process only. The functions
+// are those of system DLLs, which a prefix loads at the same address in every process of one
+// bitness; Function() checks that for each one.
+class RemoteCaller {
+public:
+    // A remote block with room for `dataSize` bytes of data.
+    RemoteCaller(HWND window, size_t dataSize) : m_dataSize(dataSize) {
+        m_process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                                    PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                FALSE, WindowPid(window));
+        if (!m_process) FailWin32("OpenProcess");
+        m_block = static_cast<uint8_t*>(VirtualAllocEx(m_process, nullptr, kStubDataAt + dataSize,
+                                                       MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+        if (!m_block) {
+            CloseHandle(m_process);
+            FailWin32("VirtualAllocEx");
+        }
+        std::vector<uint8_t> code(kStubCallAt, 0xCC);
+        std::memcpy(code.data(), kStub, sizeof(kStub));
+        Write(m_block, code.data(), code.size());
+        FlushInstructionCache(m_process, m_block, sizeof(kStub));
+    }
+    ~RemoteCaller() {
+        if (m_block) VirtualFreeEx(m_process, m_block, 0, MEM_RELEASE);
+        CloseHandle(m_process);
+    }
+    RemoteCaller(const RemoteCaller&) = delete;
+    RemoteCaller& operator=(const RemoteCaller&) = delete;
+
+    // The address of the data in the target.
+    uintptr_t Data() const { return reinterpret_cast<uintptr_t>(m_block + kStubDataAt); }
+    void WriteData(const std::vector<uint8_t>& bytes) {
+        if (bytes.size() > m_dataSize) Fail("too much data for the remote block");
+        Write(m_block + kStubDataAt, bytes.data(), bytes.size());
+    }
+    std::vector<uint8_t> ReadData(size_t size) const {
+        if (size > m_dataSize) Fail("more data asked for than the remote block holds");
+        std::vector<uint8_t> bytes(size);
+        Read(m_block + kStubDataAt, bytes.data(), size);
+        return bytes;
+    }
+
+    // The address of an exported function of a system DLL, valid in the target: the DLL, and the
+    // module that holds the function after any forwarding, are loaded at the driver's addresses
+    // there.
+    uintptr_t Function(const wchar_t* dll, const char* name) const {
+        HMODULE own = GetModuleHandleW(dll);
+        FARPROC function = own ? GetProcAddress(own, name) : nullptr;
+        if (!function) Fail(std::string("no function ") + name + " in the driver");
+        HMODULE holder = nullptr;
+        if (!GetModuleHandleExW(
+                GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                reinterpret_cast<LPCWSTR>(function), &holder))
+            FailWin32("GetModuleHandleExW");
+        wchar_t holderName[MAX_PATH] = {};
+        if (!GetModuleBaseNameW(GetCurrentProcess(), holder, holderName, MAX_PATH))
+            FailWin32("GetModuleBaseNameW");
+        if (RemoteModule(m_process, dll) != own || RemoteModule(m_process, holderName) != holder)
+            Fail(std::string("the module of ") + name + " is not at the driver's address in the target");
+        return reinterpret_cast<uintptr_t>(function);
+    }
+
+    // function(args...) on a new thread of the target, waited for up to `timeoutMs`; its result
+    // (the whole register: the caller narrows it to the function's return type).
+    uintptr_t Call(uintptr_t function, std::initializer_list<uintptr_t> args,
+                   DWORD timeoutMs = kSendTimeoutMs) {
+        if (args.size() > 4) Fail("a remote call takes up to four arguments");
+        if (!m_block) Fail("the remote block was left to the target after a timeout");
+        StubCall call{function, {}, 0};
+        std::copy(args.begin(), args.end(), call.args);
+        Write(m_block + kStubCallAt, &call, sizeof(call));
+        HANDLE thread =
+            CreateRemoteThread(m_process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(m_block),
+                               m_block + kStubCallAt, 0, nullptr);
+        if (!thread) FailWin32("CreateRemoteThread");
+        const DWORD waited = WaitForSingleObject(thread, timeoutMs);
+        CloseHandle(thread);
+        if (waited != WAIT_OBJECT_0) {
+            // The thread may still run the stub: its block is left to the target.
+            m_block = nullptr;
+            Fail("timeout: the call in the target did not return");
+        }
+        Read(m_block + kStubCallAt, &call, sizeof(call));
+        return call.result;
+    }
+
+private:
+    void Write(uint8_t* at, const void* bytes, size_t size) {
+        SIZE_T done = 0;
+        if (size && !WriteProcessMemory(m_process, at, bytes, size, &done)) FailWin32("WriteProcessMemory");
+    }
+    void Read(const uint8_t* at, void* bytes, size_t size) const {
+        SIZE_T done = 0;
+        if (size && !ReadProcessMemory(m_process, at, bytes, size, &done)) FailWin32("ReadProcessMemory");
+    }
+
+    HANDLE m_process = nullptr;
+    uint8_t* m_block = nullptr;
+    size_t m_dataSize;
+};
+
+// A value that a function returns in eax (int, UINT, BOOL), from the whole result register.
+int32_t Narrow32(uintptr_t result) {
+    return static_cast<int32_t>(static_cast<uint32_t>(result));
+}
 
 // send-inprocess <window> <id> <msg> <wparam> <lparam> <hex bytes in> <buffer size> [ms]
-// Sends the message from a thread started inside the window's own process (CreateRemoteThread),
-// with "buf" / "buf+N" parameters pointing into a buffer allocated there; `result` (the thread's
-// exit code, SendMessageW's result), `buffer` read back. For messages that neither Windows nor
-// Wine passes between processes, such as WM_NOTIFY: the target receives them as from one of its
-// own threads, with valid pointers. The thread runs a small stub that calls SendMessageW of the
-// target's user32 (at the driver's own address, which is checked) and returns its result.
+// Sends the message from a thread started inside the window's own process, with "buf" / "buf+N"
+// parameters pointing into a buffer allocated there; `result` (SendMessageW's result, its low 32
+// bits as a signed and as an unsigned number), `buffer` read back. For messages that neither
+// Windows nor Wine passes between processes, such as WM_NOTIFY: the target receives them as from
+// one of its own threads, with valid pointers.
 std::string CmdSendInProcess(const Args& a) {
     HWND c = FindControl(a.Hwnd(1), a.Str(2));
     std::vector<uint8_t> in;
     if (!ParseHex(a.Str(6), in)) Fail("bad hex buffer");
     size_t size = std::max(static_cast<size_t>(a.Int(7, static_cast<int64_t>(in.size()))), in.size());
     DWORD timeout = static_cast<DWORD>(a.Int(8, kSendTimeoutMs));
-    constexpr size_t kParamsAt = kStubParamsAt, kDataAt = kStubDataAt;
 
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    auto send = reinterpret_cast<uintptr_t>(GetProcAddress(user32, "SendMessageW"));
-    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
-                                     PROCESS_VM_READ | PROCESS_VM_WRITE,
-                                 FALSE, WindowPid(c));
-    if (!process) FailWin32("OpenProcess");
-    struct Closer {
-        HANDLE h;
-        ~Closer() { CloseHandle(h); }
-    } closeProcess{process};
-    if (RemoteModule(process, L"user32.dll") != user32)
-        Fail("user32 is not at the driver's address in the target");
-
-    uint8_t* remote = static_cast<uint8_t*>(VirtualAllocEx(process, nullptr, kDataAt + size + 1,
-                                                           MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
-    if (!remote) FailWin32("VirtualAllocEx");
-    uintptr_t data = reinterpret_cast<uintptr_t>(remote + kDataAt);
-    std::vector<uint8_t> block(kDataAt + size + 1, 0xCC);
-    std::memcpy(block.data(), kStub, sizeof(kStub));
+    RemoteCaller target(c, size + 1);
+    const uintptr_t send = target.Function(L"user32.dll", "SendMessageW");
+    in.resize(size + 1, 0);
+    target.WriteData(in);
     // Full pointer width: on x86-64 the remote block, and so "buf", may lie above 4 GiB.
-    const StubParams params{send, reinterpret_cast<uintptr_t>(c), static_cast<UINT>(a.Int(3)),
-                            Param(a.Str(4), data), Param(a.Str(5), data)};
-    std::memcpy(block.data() + kParamsAt, &params, sizeof(params));
-    std::fill(block.begin() + kDataAt, block.end(), 0);
-    std::copy(in.begin(), in.end(), block.begin() + kDataAt);
-    SIZE_T done = 0;
-    if (!WriteProcessMemory(process, remote, block.data(), block.size(), &done))
-        FailWin32("WriteProcessMemory");
-    FlushInstructionCache(process, remote, sizeof(kStub));
-
-    HANDLE thread = CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(remote),
-                                       remote + kParamsAt, 0, nullptr);
-    if (!thread) {
-        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-        FailWin32("CreateRemoteThread");
-    }
-    // On a timeout the thread may still run: its memory is left to the target.
-    if (WaitForSingleObject(thread, timeout) != WAIT_OBJECT_0) {
-        CloseHandle(thread);
-        Fail("timeout: the message was not answered");
-    }
-    DWORD result = 0;
-    GetExitCodeThread(thread, &result);
-    CloseHandle(thread);
-    std::vector<uint8_t> out(size);
-    if (size && !ReadProcessMemory(process, remote + kDataAt, out.data(), size, &done)) out.clear();
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    const uintptr_t data = target.Data();
+    const auto result =
+        static_cast<uint32_t>(target.Call(send,
+                                          {reinterpret_cast<uintptr_t>(c), static_cast<UINT>(a.Int(3)),
+                                           Param(a.Str(4), data), Param(a.Str(5), data)},
+                                          timeout));
+    std::vector<uint8_t> out = target.ReadData(size);
     return Ok(Obj()
                   .Int("result", static_cast<int32_t>(result))
                   .Int("uresult", result)
                   .Str("buffer", HexBytes(out.data(), out.size())));
+}
+
+// What a LOGFONTW says of a font's look, as JSON.
+std::string LogFontJson(const LOGFONTW& lf) {
+    return Obj()
+        .WStr("face", std::wstring(lf.lfFaceName, wcsnlen(lf.lfFaceName, LF_FACESIZE)))
+        .Int("height", lf.lfHeight)
+        .Int("width", lf.lfWidth)
+        .Int("weight", lf.lfWeight)
+        .Bool("italic", lf.lfItalic != 0)
+        .Bool("underline", lf.lfUnderline != 0)
+        .Int("charset", lf.lfCharSet)
+        .Json();
+}
+
+// The WM_CTLCOLOR* message with which a control asks its parent for its colours as it paints
+// (and so, on a page that chooses fonts there, for its font); 0 for a control that asks none.
+UINT CtlColorMessage(HWND c) {
+    const std::wstring cls = ClassOf(c);
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(c, GWL_STYLE));
+    if (lstrcmpiW(cls.c_str(), L"Static") == 0) return WM_CTLCOLORSTATIC;
+    if (lstrcmpiW(cls.c_str(), L"Edit") == 0)
+        return (style & ES_READONLY) || !IsWindowEnabled(c) ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT;
+    if (lstrcmpiW(cls.c_str(), L"Button") == 0) {
+        const DWORD type = style & BS_TYPEMASK;
+        return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON ? WM_CTLCOLORBTN : WM_CTLCOLORSTATIC;
+    }
+    if (lstrcmpiW(cls.c_str(), L"ListBox") == 0) return WM_CTLCOLORLISTBOX;
+    if (lstrcmpiW(cls.c_str(), L"ScrollBar") == 0) return WM_CTLCOLORSCROLLBAR;
+    return 0;
+}
+
+// font <window> <id>: the control's fonts, read inside its process (a font handle means nothing
+// elsewhere) with GetObjectW: `font`, its own font (WM_GETFONT), null when it has none; `drawn`,
+// the font that its parent selects into the device context when the control asks for its colours
+// (`ctlcolor`, the WM_CTLCOLOR* message of its class, sent from inside the process with a memory
+// DC made there), null when the parent selects none and the control draws with its own.
+std::string CmdFont(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    RemoteCaller target(c, sizeof(LOGFONTW));
+    const uintptr_t getObject = target.Function(L"gdi32.dll", "GetObjectW");
+    auto describe = [&](uintptr_t font) -> std::string {
+        if (!font) return "null";
+        if (Narrow32(target.Call(getObject, {font, sizeof(LOGFONTW), target.Data()})) != sizeof(LOGFONTW))
+            Fail("GetObjectW of the font failed in the target");
+        LOGFONTW lf{};
+        const std::vector<uint8_t> bytes = target.ReadData(sizeof(lf));
+        std::memcpy(&lf, bytes.data(), sizeof(lf));
+        return LogFontJson(lf);
+    };
+
+    // Sent from inside: Wine 8 fails WM_GETFONT sent from another process (no error code).
+    const uintptr_t send = target.Function(L"user32.dll", "SendMessageW");
+    const uintptr_t own = target.Call(send, {reinterpret_cast<uintptr_t>(c), WM_GETFONT, 0, 0});
+    const UINT ctlColor = CtlColorMessage(c);
+    uintptr_t drawn = 0;
+    if (ctlColor) {
+        const uintptr_t dc = target.Call(target.Function(L"gdi32.dll", "CreateCompatibleDC"), {0});
+        if (!dc) Fail("CreateCompatibleDC failed in the target");
+        const uintptr_t deleteDc = target.Function(L"gdi32.dll", "DeleteDC");
+        // The DC is deleted on every way out; a failure to delete it is not this command's.
+        struct DeleteRemoteDc {
+            RemoteCaller& target;
+            uintptr_t deleteDc, dc;
+            ~DeleteRemoteDc() {
+                try {
+                    target.Call(deleteDc, {dc});
+                } catch (const Failure&) {
+                }
+            }
+        } deleteAtEnd{target, deleteDc, dc};
+        const uintptr_t current = target.Function(L"gdi32.dll", "GetCurrentObject");
+        const uintptr_t before = target.Call(current, {dc, OBJ_FONT});
+        target.Call(send, {reinterpret_cast<uintptr_t>(GetAncestor(c, GA_PARENT)), ctlColor, dc,
+                           reinterpret_cast<uintptr_t>(c)});
+        const uintptr_t after = target.Call(current, {dc, OBJ_FONT});
+        if (after != before) drawn = after;
+    }
+    return Ok(Obj().Raw("font", describe(own)).Raw("drawn", describe(drawn)).Int("ctlcolor", ctlColor));
 }
 
 struct Command {
@@ -1309,6 +1480,7 @@ const Command kCommands[] = {
     {"gui-focus", CmdGuiFocus},
     {"set-clipboard", CmdSetClipboard},
     {"send-inprocess", CmdSendInProcess},
+    {"font", CmdFont},
     {"sysinfo", CmdSysInfo},
     {"start", CmdStart},
     {"wait-exit", CmdWaitExit},

@@ -718,6 +718,14 @@ class Window:
     def vscroll(self, cid, code):
         return self.send(cid, WM_VSCROLL, code)
 
+    def font(self, cid):
+        """The control's fonts, read inside its process (the driver's `font`): "font", its own font
+        (WM_GETFONT), and "drawn", the font its parent selects for it as it paints (WM_CTLCOLOR*),
+        each None or a dict of face, height (LOGFONT lfHeight), width, weight, italic, underline
+        and charset."""
+        r = self.driver.call("font", self.hwnd, cid)
+        return {"font": r["font"], "drawn": r["drawn"]}
+
     def pixels(self, cid=0, area="window"):
         r = self.driver.call("pixels", self.hwnd, cid, area)
         return Pixels(r["width"], r["height"], r["rgb"], r["rect"])

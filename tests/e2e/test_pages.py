@@ -7,6 +7,7 @@ import time
 import unittest
 
 import bench
+import install_wizard as iw
 from bench import BenchCase
 
 PACKAGE = "QUENTARO.cab"
@@ -42,6 +43,28 @@ CFE_PROTECTED, ENM_PROTECTED = 0x10, 0x00200000
 # Both option sets hold ECO_WANTRETURN | ECO_READONLY | ECO_AUTOWORDSELECTION; the focus options
 # add ECO_AUTOVSCROLL, which Wine's EM_GETOPTIONS always reports, so it cannot be told apart here.
 READ_ONLY_OPTIONS = 0x1801
+
+# The fonts of the pages, as (face, size in tenths of a point, weight). The pages draw their
+# heading (1018) with a bold title font and their texts with a normal body font, both "ＭＳ Ｐゴシック"
+# made for the screen from a point size; what a page leaves alone keeps the font of its template.
+PAGE_FACE = "ＭＳ Ｐゴシック"
+BOLD, NORMAL = 700, 0  # FW_BOLD; 0 (FW_DONTCARE) is the face's normal weight
+TITLE_16, BODY_12 = (PAGE_FACE, 160, BOLD), (PAGE_FACE, 120, NORMAL)  # the welcome page
+TITLE_15, BODY_10 = (PAGE_FACE, 150, BOLD), (PAGE_FACE, 100, NORMAL)  # the other pages
+# The templates' own font: 8 points, "ＭＳ ゴシック" for the welcome page, "MS Sans Serif" for the others.
+WELCOME_TEMPLATE, TEMPLATE = ("ＭＳ ゴシック", 80, NORMAL), ("MS Sans Serif", 80, NORMAL)
+IDC_FOLDER, IDC_BROWSE, IDC_INSTRUCTIONS, IDC_FREE_SPACE, IDC_NEED_SPACE = 1011, 1012, 1020, 1026, 1027
+
+# Per page: the template's font, and the font each control is drawn with.
+PAGE_FONTS = {
+    WELCOME: (WELCOME_TEMPLATE, {HEADING: TITLE_16, SUBTITLE: BODY_12}),
+    LICENCE: (TEMPLATE, {HEADING: TITLE_15, SUBTITLE: BODY_10}),
+    COPYRIGHT: (TEMPLATE, {HEADING: TITLE_15, SUBTITLE: BODY_10}),
+    DESTINATION: (TEMPLATE, {HEADING: TITLE_15, SUBTITLE: BODY_10, IDC_INSTRUCTIONS: BODY_10,
+                             IDC_FREE_SPACE: BODY_10, IDC_NEED_SPACE: BODY_10,
+                             IDC_FOLDER: TEMPLATE, IDC_BROWSE: TEMPLATE}),
+    INSTALL: (TEMPLATE, {HEADING: TITLE_15, SUBTITLE: BODY_10}),
+}
 
 # Paragraphs of the licence text (numbered from 1) that have no hanging indent: the preamble, the
 # body of article 2, and the last paragraph (no carriage return ends it).
@@ -152,6 +175,33 @@ class Cancelling(WizardCase):
                 self.assertNoMessageBox(p)
                 self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
                 self.assertNothingInstalled()
+
+    def test_escape_asks_to_cancel(self):
+        # Escape is the sheet's Cancel: one confirmation; No keeps the page. The text controls of
+        # the licence and copyright pages, which have the focus there, keep Escape for themselves:
+        # the key is pressed on Next instead.
+        cases = [
+            # (page, the control with the focus: None = where the page puts it)
+            (WELCOME, None),
+            (LICENCE, bench.ID_NEXT),
+            (COPYRIGHT, bench.ID_NEXT),
+            (DESTINATION, None),
+        ]
+        p, sheet = self.start_wizard()
+        for index, focus in cases:
+            with self.subTest(page=index):
+                self.go_to(sheet, index)
+                if focus is not None:
+                    self.assertTrue(sheet.focus(focus))
+                sheet.keys("Escape")
+                self.assertCancelConfirmation(p, sheet).answer(bench.IDNO)
+                self.assertNoMessageBox(p)
+                self.assertEqual(sheet.page_index(), index)
+                self.assertButtons(sheet, index)
+        sheet.keys("Escape")
+        self.assertCancelConfirmation(p, sheet).answer(bench.IDYES)
+        self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
+        self.assertNothingInstalled()
 
     def test_closing_from_the_title_bar_asks_once(self):
         # Alt+F4 and the title bar's close button (WM_SYSCOMMAND SC_CLOSE, then WM_CLOSE), and a
@@ -356,7 +406,8 @@ class TextControls(WizardCase):
 
 class Look(WizardCase):
     """The pages' headings and texts are drawn with the page fonts (bold 15 or 16 points, body 10
-    or 12 points), not with the templates' 8-point font. Screenshots for a look by eye."""
+    or 12 points), not with the templates' 8-point font: the fonts read from the controls, and the
+    heights of the drawn text. Screenshots for a look by eye."""
 
     # (page, control, smallest height in pixels of the inked rows of one line of text)
     FONTS = [
@@ -387,6 +438,32 @@ class Look(WizardCase):
         while top + height < len(rows) and rows[top + height]:
             height += 1
         return height
+
+    @staticmethod
+    def expected_font(font, dpi, template=False):
+        """The LOGFONT fields of a font given as (face, tenths of a point, weight) at the display's
+        DPI. A page font's height is -(dpi * tenths / 720) pixels, rounded down, as a point font is
+        made for the screen; the dialog manager makes a template's font with MulDiv, which rounds."""
+        face, tenths, weight = font
+        pixels = (dpi * tenths + 360) // 720 if template else dpi * tenths // 720
+        return {"face": face, "height": -pixels, "weight": weight, "width": 0, "italic": False,
+                "underline": False, "charset": 1}  # DEFAULT_CHARSET
+
+    def test_fonts_read_from_the_controls(self):
+        # Read inside the setup's process for each control: the font it is drawn with (the one its
+        # page selects for it as it paints, or else its own), and its own font (WM_GETFONT), which
+        # is its template's font also for the texts drawn with a page font.
+        package = iw.raw_package([iw.entry("README.TXT", data=b"QUENTARO\r\n")])
+        p, sheet = self.start_wizard(package)
+        dpi = self.bench.info["dpi"]
+        for index in (WELCOME, LICENCE, COPYRIGHT, DESTINATION, INSTALL):
+            self.go_to(sheet, index)
+            template, drawn = PAGE_FONTS[index]
+            for cid, font in drawn.items():
+                with self.subTest(page=index, control=cid):
+                    fonts = sheet.font(cid)
+                    self.assertEqual(fonts["drawn"] or fonts["font"], self.expected_font(font, dpi, font == template))
+                    self.assertEqual(fonts["font"], self.expected_font(template, dpi, template=True))
 
     def test_page_fonts(self):
         p, sheet = self.start_wizard(bytes(50 * 1048576))
