@@ -23,7 +23,10 @@
 #include <initializer_list>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "win/handles.h"
 
 namespace {
 
@@ -371,15 +374,92 @@ HWND FindControl(HWND top, const std::string& idText) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Owners of what the driver opens (win/handles.h has the kernel, file and GDI ones). A failed
+// command throws: whatever it holds is given back on the way out.
+
+struct LibraryTraits {
+    using Handle = HMODULE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { FreeLibrary(h); }
+};
+
+struct IconTraits {
+    using Handle = HICON;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { DestroyIcon(h); }
+};
+
+struct RegKeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { RegCloseKey(h); }
+};
+
+struct GlobalTraits {
+    using Handle = HGLOBAL;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { GlobalFree(h); }
+};
+
+using UniqueLibrary = win::Unique<LibraryTraits>;
+using UniqueIcon = win::Unique<IconTraits>;
+using UniqueRegKey = win::Unique<RegKeyTraits>;
+using UniqueGlobal = win::Unique<GlobalTraits>;
+
+// Memory allocated in another process (VirtualAllocEx) and freed there again (VirtualFreeEx).
+// Move-only, like the handle owners; the process handle is not owned and must outlive it.
+class RemoteAllocation {
+public:
+    RemoteAllocation() noexcept = default;
+    RemoteAllocation(HANDLE process, size_t size, DWORD protection) : m_process(process) {
+        m_address = static_cast<uint8_t*>(
+            VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, protection));
+        if (!m_address) FailWin32("VirtualAllocEx");
+    }
+    ~RemoteAllocation() { Reset(); }
+    RemoteAllocation(const RemoteAllocation&) = delete;
+    RemoteAllocation& operator=(const RemoteAllocation&) = delete;
+    RemoteAllocation(RemoteAllocation&& other) noexcept
+        : m_process(other.m_process), m_address(other.Release()) {}
+    RemoteAllocation& operator=(RemoteAllocation&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            m_process = other.m_process;
+            m_address = other.Release();
+        }
+        return *this;
+    }
+
+    uint8_t* Get() const noexcept { return m_address; }
+    explicit operator bool() const noexcept { return m_address != nullptr; }
+    // Leaves the memory to the target without freeing it (a thread there may still use it).
+    uint8_t* Release() noexcept { return std::exchange(m_address, nullptr); }
+    void Reset() noexcept {
+        if (uint8_t* old = Release()) VirtualFreeEx(m_process, old, 0, MEM_RELEASE);
+    }
+
+private:
+    HANDLE m_process = nullptr;
+    uint8_t* m_address = nullptr;
+};
+
+// OpenProcess, or a failed command.
+win::UniqueHandle OpenProcessOrFail(DWORD access, DWORD pid) {
+    win::UniqueHandle process(OpenProcess(access, FALSE, pid));
+    if (!process) FailWin32("OpenProcess");
+    return process;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Processes started by the driver
 
-std::map<DWORD, HANDLE> g_processes;
-std::map<std::wstring, HANDLE> g_locks;
+std::map<DWORD, win::UniqueHandle> g_processes;
+std::map<std::wstring, win::UniqueFile> g_locks;
 
 HANDLE ProcessOf(DWORD pid) {
     auto it = g_processes.find(pid);
     if (it == g_processes.end()) Fail("process " + std::to_string(pid) + " was not started by the driver");
-    return it->second;
+    return it->second.Get();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -387,40 +467,30 @@ HANDLE ProcessOf(DWORD pid) {
 
 class RemoteBuffer {
 public:
-    RemoteBuffer(HWND target, size_t size) : m_size(size) {
-        m_process =
-            OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, WindowPid(target));
-        if (!m_process) FailWin32("OpenProcess");
-        m_address = VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-        if (!m_address) {
-            CloseHandle(m_process);
-            FailWin32("VirtualAllocEx");
-        }
-    }
-    ~RemoteBuffer() {
-        VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
-        CloseHandle(m_process);
-    }
-    RemoteBuffer(const RemoteBuffer&) = delete;
-    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+    RemoteBuffer(HWND target, size_t size)
+        : m_process(OpenProcessOrFail(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                      WindowPid(target))),
+          m_memory(m_process.Get(), size, PAGE_READWRITE),
+          m_size(size) {}
 
-    uintptr_t Address() const { return reinterpret_cast<uintptr_t>(m_address); }
+    uintptr_t Address() const { return reinterpret_cast<uintptr_t>(m_memory.Get()); }
     void Write(const std::vector<uint8_t>& bytes) {
         SIZE_T done = 0;
-        if (!bytes.empty() && !WriteProcessMemory(m_process, m_address, bytes.data(), bytes.size(), &done))
+        if (!bytes.empty() &&
+            !WriteProcessMemory(m_process.Get(), m_memory.Get(), bytes.data(), bytes.size(), &done))
             FailWin32("WriteProcessMemory");
     }
     std::vector<uint8_t> Read() {
         std::vector<uint8_t> bytes(m_size);
         SIZE_T done = 0;
-        if (!ReadProcessMemory(m_process, m_address, bytes.data(), bytes.size(), &done))
+        if (!ReadProcessMemory(m_process.Get(), m_memory.Get(), bytes.data(), bytes.size(), &done))
             FailWin32("ReadProcessMemory");
         return bytes;
     }
 
 private:
-    HANDLE m_process = nullptr;
-    void* m_address = nullptr;
+    win::UniqueHandle m_process;  // declared first: freed last
+    RemoteAllocation m_memory;
     size_t m_size;
 };
 
@@ -501,38 +571,44 @@ struct Capture {
     std::vector<uint32_t> pixels;  // 0x00RRGGBB, rows top down
 };
 
+// A 32-bit top-down DIB section of the given size, and where its pixels are.
+win::UniqueBitmap CreateDib(HDC screen, int width, int height, const uint32_t*& pixels) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    win::UniqueBitmap bitmap(CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap) FailWin32("CreateDIBSection");
+    pixels = static_cast<const uint32_t*>(bits);
+    return bitmap;
+}
+
+// The pixels of a DIB of CreateDib, as 0x00RRGGBB.
+std::vector<uint32_t> DibPixels(const uint32_t* bits, int width, int height) {
+    GdiFlush();
+    std::vector<uint32_t> pixels(bits, bits + static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (uint32_t& px : pixels) px &= 0xFFFFFF;
+    return pixels;
+}
+
 Capture CaptureScreen(const RECT& r) {
     Capture c;
     c.width = r.right - r.left;
     c.height = r.bottom - r.top;
     if (c.width <= 0 || c.height <= 0) Fail("empty rectangle");
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = c.width;
-    bi.bmiHeader.biHeight = -c.height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (bmp) {
-        HGDIOBJ old = SelectObject(mem, bmp);
-        ok = BitBlt(mem, 0, 0, c.width, c.height, screen, r.left, r.top, SRCCOPY) != FALSE;
-        GdiFlush();
-        if (ok) {
-            const uint32_t* p = static_cast<const uint32_t*>(bits);
-            c.pixels.assign(p, p + static_cast<size_t>(c.width) * static_cast<size_t>(c.height));
-            for (uint32_t& px : c.pixels) px &= 0xFFFFFF;
-        }
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-    }
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    if (!ok) Fail("BitBlt from the screen failed");
+    win::WindowDc screen(nullptr);
+    win::UniqueMemoryDc mem(CreateCompatibleDC(screen.Get()));
+    if (!mem) FailWin32("CreateCompatibleDC");
+    const uint32_t* bits = nullptr;
+    win::UniqueBitmap bitmap = CreateDib(screen.Get(), c.width, c.height, bits);
+    win::ScopedSelect select(mem.Get(), bitmap.Get());
+    if (!BitBlt(mem.Get(), 0, 0, c.width, c.height, screen.Get(), r.left, r.top, SRCCOPY))
+        Fail("BitBlt from the screen failed");
+    c.pixels = DibPixels(bits, c.width, c.height);
     return c;
 }
 
@@ -548,44 +624,28 @@ std::string PixelHex(const Capture& c) {
 // Renders an icon resource of a program file onto a black and onto a white square, so that a
 // caller can tell its opaque pixels (equal on both) from its transparent ones.
 std::string RenderIcon(const std::wstring& file, int id, int loadSize, int size) {
-    HMODULE mod = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (size <= 0) Fail("bad icon size");
+    UniqueLibrary mod(LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!mod) FailWin32("LoadLibraryExW");
-    HICON icon = static_cast<HICON>(LoadImageW(mod, MAKEINTRESOURCEW(id), IMAGE_ICON, loadSize, loadSize, 0));
-    if (!icon) {
-        FreeLibrary(mod);
-        FailWin32("LoadImageW");
-    }
+    UniqueIcon icon(
+        static_cast<HICON>(LoadImageW(mod.Get(), MAKEINTRESOURCEW(id), IMAGE_ICON, loadSize, loadSize, 0)));
+    if (!icon) FailWin32("LoadImageW");
     std::string result[2];
-    HDC screen = GetDC(nullptr);
+    win::WindowDc screen(nullptr);
     for (int pass = 0; pass < 2; ++pass) {
-        HDC mem = CreateCompatibleDC(screen);
-        BITMAPINFO bi = {};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = size;
-        bi.bmiHeader.biHeight = -size;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bi.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ old = SelectObject(mem, bmp);
+        win::UniqueMemoryDc mem(CreateCompatibleDC(screen.Get()));
+        if (!mem) FailWin32("CreateCompatibleDC");
+        const uint32_t* bits = nullptr;
+        win::UniqueBitmap bitmap = CreateDib(screen.Get(), size, size, bits);
+        win::ScopedSelect select(mem.Get(), bitmap.Get());
         RECT all = {0, 0, size, size};
-        FillRect(mem, &all, static_cast<HBRUSH>(GetStockObject(pass ? WHITE_BRUSH : BLACK_BRUSH)));
-        DrawIconEx(mem, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
-        GdiFlush();
+        FillRect(mem.Get(), &all, static_cast<HBRUSH>(GetStockObject(pass ? WHITE_BRUSH : BLACK_BRUSH)));
+        DrawIconEx(mem.Get(), 0, 0, icon.Get(), size, size, 0, nullptr, DI_NORMAL);
         Capture c;
         c.width = c.height = size;
-        const uint32_t* p = static_cast<const uint32_t*>(bits);
-        c.pixels.assign(p, p + static_cast<size_t>(size) * static_cast<size_t>(size));
-        for (uint32_t& px : c.pixels) px &= 0xFFFFFF;
+        c.pixels = DibPixels(bits, size, size);
         result[pass] = PixelHex(c);
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-        DeleteDC(mem);
     }
-    ReleaseDC(nullptr, screen);
-    DestroyIcon(icon);
-    FreeLibrary(mod);
     return Obj().Int("size", size).Str("on_black", result[0]).Str("on_white", result[1]).Json();
 }
 
@@ -604,10 +664,8 @@ std::string CmdHello(const Args&) {
 
 // Pixels per logical inch of the screen, vertically (LOGPIXELSY): what point sizes are converted with.
 int ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi;
+    win::WindowDc screen(nullptr);
+    return GetDeviceCaps(screen.Get(), LOGPIXELSY);
 }
 
 std::string CmdSysInfo(const Args&) {
@@ -695,8 +753,8 @@ std::string CmdStart(const Args& a) {
     if (!CreateProcessW(exe.c_str(), buf.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                         env.empty() ? nullptr : env.data(), cwd.empty() ? nullptr : cwd.c_str(), &si, &pi))
         FailWin32("CreateProcessW");
-    CloseHandle(pi.hThread);
-    g_processes[pi.dwProcessId] = pi.hProcess;
+    win::UniqueHandle thread(pi.hThread);
+    g_processes[pi.dwProcessId] = win::UniqueHandle(pi.hProcess);
     return Ok(Obj().Int("pid", pi.dwProcessId));
 }
 
@@ -766,9 +824,9 @@ std::string CmdWaitWindow(const Args& a) {
             if (IsWindow(h) && IsWindowVisible(h)) return Ok(o);  // not closed while being read
         }
         auto it = g_processes.find(pid);
-        if (it != g_processes.end() && WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0) {
+        if (it != g_processes.end() && WaitForSingleObject(it->second.Get(), 0) == WAIT_OBJECT_0) {
             DWORD code = 0;
-            GetExitCodeProcess(it->second, &code);
+            GetExitCodeProcess(it->second.Get(), &code);
             Fail("process exited with code " + std::to_string(code) + " before a " + kind + " appeared");
         }
         if (GetTickCount() - start >= timeout)
@@ -1017,27 +1075,25 @@ std::string CmdProbe(const Args& a) {
 std::string CmdLock(const Args& a) {
     std::wstring path = a.WStr(1);
     if (g_locks.count(path)) Fail("already locked");
-    HANDLE h =
-        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) FailWin32("CreateFileW");
-    g_locks[path] = h;
+    win::UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) FailWin32("CreateFileW");
+    g_locks[path] = std::move(file);
     return Ok();
 }
 
 std::string CmdUnlock(const Args& a) {
     auto it = g_locks.find(a.WStr(1));
     if (it == g_locks.end()) Fail("not locked");
-    CloseHandle(it->second);
-    g_locks.erase(it);
+    g_locks.erase(it);  // closes the file
     return Ok();
 }
 
 // can-open <file>: whether another opener without sharing succeeds now (error code if not).
 std::string CmdCanOpen(const Args& a) {
-    HANDLE h = CreateFileW(a.WStr(1).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) return Ok(Obj().Bool("open", false).Int("error", GetLastError()));
-    CloseHandle(h);
+    win::UniqueFile file(CreateFileW(a.WStr(1).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return Ok(Obj().Bool("open", false).Int("error", GetLastError()));
     return Ok(Obj().Bool("open", true));
 }
 
@@ -1068,11 +1124,10 @@ void DumpKey(HKEY key, const std::wstring& path, std::vector<std::string>& out) 
         wchar_t name[256];
         DWORD nameLen = 256;
         if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        HKEY sub = nullptr;
-        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-            DumpKey(sub, path + L"\\" + name, out);
-            RegCloseKey(sub);
-        }
+        HKEY opened = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &opened) != ERROR_SUCCESS) continue;
+        UniqueRegKey sub(opened);
+        DumpKey(sub.Get(), path + L"\\" + name, out);
     }
 }
 
@@ -1080,11 +1135,13 @@ std::string CmdRegDump(const Args& a) {
     HKEY root = a.Str(1) == "HKLM" ? HKEY_LOCAL_MACHINE : a.Str(1) == "HKCU" ? HKEY_CURRENT_USER : nullptr;
     if (!root) Fail("root must be HKCU or HKLM");
     std::wstring path = a.WStr(2);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) FailWin32("RegOpenKeyExW");
+    HKEY opened = nullptr;
+    // Registry functions return their error instead of setting the last error.
+    if (LONG error = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &opened); error != ERROR_SUCCESS)
+        Fail("RegOpenKeyExW failed, error " + std::to_string(error));
+    UniqueRegKey key(opened);
     std::vector<std::string> out;
-    DumpKey(key, a.WStr(1) + L"\\" + path, out);
-    RegCloseKey(key);
+    DumpKey(key.Get(), a.WStr(1) + L"\\" + path, out);
     return Ok(Obj().Raw("entries", Array(out)));
 }
 
@@ -1151,17 +1208,17 @@ std::string CmdGuiFocus(const Args& a) {
 std::string CmdSetClipboard(const Args& a) {
     std::wstring text = a.WStr(1);
     size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
     if (!memory) FailWin32("GlobalAlloc");
-    std::memcpy(GlobalLock(memory), text.c_str(), bytes);
-    GlobalUnlock(memory);
-    if (!OpenClipboard(nullptr)) {
-        GlobalFree(memory);
-        FailWin32("OpenClipboard");
-    }
+    void* locked = GlobalLock(memory.Get());
+    if (!locked) FailWin32("GlobalLock");
+    std::memcpy(locked, text.c_str(), bytes);
+    GlobalUnlock(memory.Get());
+    if (!OpenClipboard(nullptr)) FailWin32("OpenClipboard");
     EmptyClipboard();
-    bool placed = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-    if (!placed) GlobalFree(memory);
+    // Once placed, the memory belongs to the clipboard.
+    const bool placed = SetClipboardData(CF_UNICODETEXT, memory.Get()) != nullptr;
+    if (placed) memory.Release();
     CloseClipboard();
     if (!placed) Fail("SetClipboardData failed");
     return Ok();
@@ -1259,39 +1316,28 @@ static_assert(kStubCallAt + sizeof(StubCall) <= kStubDataAt, "the data follows t
 class RemoteCaller {
 public:
     // A remote block with room for `dataSize` bytes of data.
-    RemoteCaller(HWND window, size_t dataSize) : m_dataSize(dataSize) {
-        m_process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
-                                    PROCESS_VM_READ | PROCESS_VM_WRITE,
-                                FALSE, WindowPid(window));
-        if (!m_process) FailWin32("OpenProcess");
-        m_block = static_cast<uint8_t*>(VirtualAllocEx(m_process, nullptr, kStubDataAt + dataSize,
-                                                       MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
-        if (!m_block) {
-            CloseHandle(m_process);
-            FailWin32("VirtualAllocEx");
-        }
+    RemoteCaller(HWND window, size_t dataSize)
+        : m_process(OpenProcessOrFail(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+                                          PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                      WindowPid(window))),
+          m_block(m_process.Get(), kStubDataAt + dataSize, PAGE_EXECUTE_READWRITE),
+          m_dataSize(dataSize) {
         std::vector<uint8_t> code(kStubCallAt, 0xCC);
         std::memcpy(code.data(), kStub, sizeof(kStub));
-        Write(m_block, code.data(), code.size());
-        FlushInstructionCache(m_process, m_block, sizeof(kStub));
+        Write(Block(), code.data(), code.size());
+        FlushInstructionCache(m_process.Get(), Block(), sizeof(kStub));
     }
-    ~RemoteCaller() {
-        if (m_block) VirtualFreeEx(m_process, m_block, 0, MEM_RELEASE);
-        CloseHandle(m_process);
-    }
-    RemoteCaller(const RemoteCaller&) = delete;
-    RemoteCaller& operator=(const RemoteCaller&) = delete;
 
     // The address of the data in the target.
-    uintptr_t Data() const { return reinterpret_cast<uintptr_t>(m_block + kStubDataAt); }
+    uintptr_t Data() const { return reinterpret_cast<uintptr_t>(Block() + kStubDataAt); }
     void WriteData(const std::vector<uint8_t>& bytes) {
         if (bytes.size() > m_dataSize) Fail("too much data for the remote block");
-        Write(m_block + kStubDataAt, bytes.data(), bytes.size());
+        Write(Block() + kStubDataAt, bytes.data(), bytes.size());
     }
     std::vector<uint8_t> ReadData(size_t size) const {
         if (size > m_dataSize) Fail("more data asked for than the remote block holds");
         std::vector<uint8_t> bytes(size);
-        Read(m_block + kStubDataAt, bytes.data(), size);
+        Read(Block() + kStubDataAt, bytes.data(), size);
         return bytes;
     }
 
@@ -1310,7 +1356,7 @@ public:
         wchar_t holderName[MAX_PATH] = {};
         if (!GetModuleBaseNameW(GetCurrentProcess(), holder, holderName, MAX_PATH))
             FailWin32("GetModuleBaseNameW");
-        if (RemoteModule(m_process, dll) != own || RemoteModule(m_process, holderName) != holder)
+        if (RemoteModule(m_process.Get(), dll) != own || RemoteModule(m_process.Get(), holderName) != holder)
             Fail(std::string("the module of ") + name + " is not at the driver's address in the target");
         return reinterpret_cast<uintptr_t>(function);
     }
@@ -1320,37 +1366,40 @@ public:
     uintptr_t Call(uintptr_t function, std::initializer_list<uintptr_t> args,
                    DWORD timeoutMs = kSendTimeoutMs) {
         if (args.size() > 4) Fail("a remote call takes up to four arguments");
-        if (!m_block) Fail("the remote block was left to the target after a timeout");
         StubCall call{function, {}, 0};
         std::copy(args.begin(), args.end(), call.args);
-        Write(m_block + kStubCallAt, &call, sizeof(call));
-        HANDLE thread =
-            CreateRemoteThread(m_process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(m_block),
-                               m_block + kStubCallAt, 0, nullptr);
+        Write(Block() + kStubCallAt, &call, sizeof(call));
+        win::UniqueHandle thread(CreateRemoteThread(m_process.Get(), nullptr, 0,
+                                                    reinterpret_cast<LPTHREAD_START_ROUTINE>(Block()),
+                                                    Block() + kStubCallAt, 0, nullptr));
         if (!thread) FailWin32("CreateRemoteThread");
-        const DWORD waited = WaitForSingleObject(thread, timeoutMs);
-        CloseHandle(thread);
-        if (waited != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(thread.Get(), timeoutMs) != WAIT_OBJECT_0) {
             // The thread may still run the stub: its block is left to the target.
-            m_block = nullptr;
+            m_block.Release();
             Fail("timeout: the call in the target did not return");
         }
-        Read(m_block + kStubCallAt, &call, sizeof(call));
+        Read(Block() + kStubCallAt, &call, sizeof(call));
         return call.result;
     }
 
 private:
+    uint8_t* Block() const {
+        if (!m_block) Fail("the remote block was left to the target after a timeout");
+        return m_block.Get();
+    }
     void Write(uint8_t* at, const void* bytes, size_t size) {
         SIZE_T done = 0;
-        if (size && !WriteProcessMemory(m_process, at, bytes, size, &done)) FailWin32("WriteProcessMemory");
+        if (size && !WriteProcessMemory(m_process.Get(), at, bytes, size, &done))
+            FailWin32("WriteProcessMemory");
     }
     void Read(const uint8_t* at, void* bytes, size_t size) const {
         SIZE_T done = 0;
-        if (size && !ReadProcessMemory(m_process, at, bytes, size, &done)) FailWin32("ReadProcessMemory");
+        if (size && !ReadProcessMemory(m_process.Get(), at, bytes, size, &done))
+            FailWin32("ReadProcessMemory");
     }
 
-    HANDLE m_process = nullptr;
-    uint8_t* m_block = nullptr;
+    win::UniqueHandle m_process;  // declared first: closed after the block is freed
+    RemoteAllocation m_block;
     size_t m_dataSize;
 };
 
