@@ -6,9 +6,10 @@ import struct
 import time
 import unittest
 
-import bench
-import install_wizard as iw
-from bench import BenchCase
+import packages
+import ui
+import wine
+from scenario import BenchCase
 
 PACKAGE = "QUENTARO.cab"
 EXIT_CANCELLED = 2
@@ -22,13 +23,13 @@ WELCOME, LICENCE, COPYRIGHT, DESTINATION, INSTALL = range(5)
 # What every page shows on the sheet's buttons: (visible, caption) of Back, Next and Cancel.
 BACK_CAPTION = "<戻る(&B)"
 BUTTONS = {
-    WELCOME: {bench.ID_BACK: (False, None), bench.ID_NEXT: (True, "次へ(&N)>"), bench.ID_CANCEL: (True, "キャンセル")},
-    LICENCE: {bench.ID_BACK: (True, BACK_CAPTION), bench.ID_NEXT: (True, "はい(&Y)"),
-              bench.ID_CANCEL: (True, "いいえ(&N)")},
-    COPYRIGHT: {bench.ID_BACK: (True, BACK_CAPTION), bench.ID_NEXT: (True, "はい(&Y)"),
-                bench.ID_CANCEL: (True, "いいえ(&N)")},
-    DESTINATION: {bench.ID_BACK: (True, BACK_CAPTION), bench.ID_NEXT: (True, "次へ>(&N)"),
-                  bench.ID_CANCEL: (True, "キャンセル")},
+    WELCOME: {ui.ID_BACK: (False, None), ui.ID_NEXT: (True, "次へ(&N)>"), ui.ID_CANCEL: (True, "キャンセル")},
+    LICENCE: {ui.ID_BACK: (True, BACK_CAPTION), ui.ID_NEXT: (True, "はい(&Y)"),
+              ui.ID_CANCEL: (True, "いいえ(&N)")},
+    COPYRIGHT: {ui.ID_BACK: (True, BACK_CAPTION), ui.ID_NEXT: (True, "はい(&Y)"),
+                ui.ID_CANCEL: (True, "いいえ(&N)")},
+    DESTINATION: {ui.ID_BACK: (True, BACK_CAPTION), ui.ID_NEXT: (True, "次へ>(&N)"),
+                  ui.ID_CANCEL: (True, "キャンセル")},
 }
 
 # Window messages and rich edit messages used below.
@@ -84,15 +85,15 @@ class WizardCase(BenchCase):
         return p, p.wait_sheet()
 
     def next_page(self, sheet, index):
-        button = sheet.control(bench.ID_NEXT)
+        button = sheet.control(ui.ID_NEXT)
         self.assertTrue(button["visible"] and button["enabled"], f"Next usable: {button}")
-        sheet.click(bench.ID_NEXT)
+        sheet.click(ui.ID_NEXT)
         sheet.wait_page(index)
 
     def back_page(self, sheet, index):
-        button = sheet.control(bench.ID_BACK)
+        button = sheet.control(ui.ID_BACK)
         self.assertTrue(button["visible"] and button["enabled"], f"Back usable: {button}")
-        sheet.click(bench.ID_BACK)
+        sheet.click(ui.ID_BACK)
         sheet.wait_page(index)
 
     def go_to(self, sheet, index):
@@ -116,7 +117,7 @@ class WizardCase(BenchCase):
             if visible:
                 self.assertEqual(c["text"], caption, f"page {index}, button {cid}")
                 self.assertTrue(c["enabled"], f"page {index}, button {cid} enabled")
-        self.assertFalse(sheet.control(bench.ID_FINISH)["visible"], f"page {index}: no Finish")
+        self.assertFalse(sheet.control(ui.ID_FINISH)["visible"], f"page {index}: no Finish")
 
     def assertNoMessageBox(self, p, seconds=1.5):
         """No message box comes up within the time (a box just answered must be gone already:
@@ -129,16 +130,24 @@ class WizardCase(BenchCase):
         self.assertEqual(box.caption(), CANCEL_CAPTION)
         self.assertEqual(box.message(), CANCEL_TEXT)
         self.assertTrue(box.has_icon(), "MB_ICONEXCLAMATION shows an icon")
-        self.assertEqual(box.text(bench.IDYES), "はい(&Y)")
-        self.assertEqual(box.text(bench.IDNO), "いいえ(&N)")
+        self.assertEqual(box.text(ui.IDYES), "はい(&Y)")
+        self.assertEqual(box.text(ui.IDNO), "いいえ(&N)")
         # A message box owned by a child window is owned by its top-level window: the sheet.
         self.assertEqual(box.info["owner"], sheet.hwnd)
         return box
 
+    def assertNoKeepsThePage(self, p, sheet, index, what=None):
+        """The cancel confirmation comes up; No closes it and keeps the wizard on the page, with
+        the page's buttons."""
+        self.assertCancelConfirmation(p, sheet).answer(ui.IDNO)
+        self.assertNoMessageBox(p)
+        self.assertEqual(sheet.page_index(), index, what)
+        self.assertButtons(sheet, index)
+
     def assertNothingInstalled(self):
         drive_c = self.bench.prefix.drive_c
         self.assertFalse((drive_c / "Program Files" / "QUENTARO").exists())
-        self.assertEqual(sorted(f.name for f in self.folder.iterdir()), sorted([PACKAGE, bench.SETUP_NAME]))
+        self.assertEqual(sorted(f.name for f in self.folder.iterdir()), sorted([PACKAGE, wine.SETUP_NAME]))
 
 
 class Buttons(WizardCase):
@@ -163,15 +172,11 @@ class Cancelling(WizardCase):
                 self.fresh()
                 p, sheet = self.start_wizard()
                 self.go_to(sheet, index)
-                sheet.click(bench.ID_CANCEL)
-                box = self.assertCancelConfirmation(p, sheet)
-                box.answer(bench.IDNO)
-                self.assertNoMessageBox(p)
-                self.assertEqual(sheet.page_index(), index)
-                self.assertButtons(sheet, index)
+                sheet.click(ui.ID_CANCEL)
+                self.assertNoKeepsThePage(p, sheet, index)
 
-                sheet.click(bench.ID_CANCEL)
-                self.assertCancelConfirmation(p, sheet).answer(bench.IDYES)
+                sheet.click(ui.ID_CANCEL)
+                self.assertCancelConfirmation(p, sheet).answer(ui.IDYES)
                 self.assertNoMessageBox(p)
                 self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
                 self.assertNothingInstalled()
@@ -183,8 +188,8 @@ class Cancelling(WizardCase):
         cases = [
             # (page, the control with the focus: None = where the page puts it)
             (WELCOME, None),
-            (LICENCE, bench.ID_NEXT),
-            (COPYRIGHT, bench.ID_NEXT),
+            (LICENCE, ui.ID_NEXT),
+            (COPYRIGHT, ui.ID_NEXT),
             (DESTINATION, None),
         ]
         p, sheet = self.start_wizard()
@@ -194,12 +199,9 @@ class Cancelling(WizardCase):
                 if focus is not None:
                     self.assertTrue(sheet.focus(focus))
                 sheet.keys("Escape")
-                self.assertCancelConfirmation(p, sheet).answer(bench.IDNO)
-                self.assertNoMessageBox(p)
-                self.assertEqual(sheet.page_index(), index)
-                self.assertButtons(sheet, index)
+                self.assertNoKeepsThePage(p, sheet, index)
         sheet.keys("Escape")
-        self.assertCancelConfirmation(p, sheet).answer(bench.IDYES)
+        self.assertCancelConfirmation(p, sheet).answer(ui.IDYES)
         self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
         self.assertNothingInstalled()
 
@@ -218,13 +220,9 @@ class Cancelling(WizardCase):
                 self.go_to(sheet, index)
                 for name, close in ways:
                     close(sheet)
-                    box = self.assertCancelConfirmation(p, sheet)
-                    box.answer(bench.IDNO)
-                    self.assertNoMessageBox(p)
-                    self.assertEqual(sheet.page_index(), index, name)
-                    self.assertButtons(sheet, index)
+                    self.assertNoKeepsThePage(p, sheet, index, name)
                 sheet.keys("Alt+F4")
-                self.assertCancelConfirmation(p, sheet).answer(bench.IDYES)
+                self.assertCancelConfirmation(p, sheet).answer(ui.IDYES)
                 self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
                 self.assertNothingInstalled()
 
@@ -241,7 +239,7 @@ class TextControls(WizardCase):
         cf = struct.pack("<II", 116, 0xFFFFFFFF) + bytes(108)  # CHARFORMAT2W
         mask, buf = sheet.send_buffer(TEXT_CONTROL, EM_GETCHARFORMAT, scope, "buf", cf, where="remote")
         effects, height = struct.unpack_from("<Ii", buf, 8)
-        face = bench.utf16z(buf[26:90])
+        face = ui.utf16z(buf[26:90])
         return mask, effects, height, face
 
     def hanging_indent(self, sheet, position):
@@ -321,7 +319,7 @@ class TextControls(WizardCase):
             for what, id_from, code, answer in cases:
                 with self.subTest(page=index, notification=what):
                     # ENPROTECTED: NMHDR, msg, wParam, lParam, CHARRANGE (a WM_CHAR 'x' on 0..1).
-                    enp = bench.pack_enprotected(control, id_from, code, WM_CHAR, ord("x"), 0, 0, 1)
+                    enp = ui.pack_enprotected(control, id_from, code, WM_CHAR, ord("x"), 0, 0, 1)
                     r = self.bench.driver.call("send-inprocess", sheet.hwnd, f"h{page}", WM_NOTIFY, id_from,
                                                "buf", enp.hex(), len(enp))
                     self.assertEqual(r["result"], answer)
@@ -368,7 +366,7 @@ class TextControls(WizardCase):
                 self.assertEqual(self.focused_id(sheet), TEXT_CONTROL)
                 self.assertEqual(self.selection(sheet, TEXT_CONTROL), (0, 0))
                 self.assertReadOnly(sheet)
-                sheet.focus(bench.ID_NEXT)
+                sheet.focus(ui.ID_NEXT)
                 self.assertReadOnly(sheet)
 
                 # A later focus after scrolling: the start of the top visible line; the view stays.
@@ -382,7 +380,7 @@ class TextControls(WizardCase):
 
                 # By Tab: the dialog manager selects the whole text as it moves the focus; the
                 # control still ends with an empty selection at the top visible line.
-                sheet.focus(bench.ID_NEXT)
+                sheet.focus(ui.ID_NEXT)
                 for _ in range(4):
                     self.press_tab(sheet)
                     if self.focused_id(sheet) == TEXT_CONTROL:
@@ -453,7 +451,7 @@ class Look(WizardCase):
         # Read inside the setup's process for each control: the font it is drawn with (the one its
         # page selects for it as it paints, or else its own), and its own font (WM_GETFONT), which
         # is its template's font also for the texts drawn with a page font.
-        package = iw.raw_package([iw.entry("README.TXT", data=b"QUENTARO\r\n")])
+        package = packages.raw_package([packages.entry("README.TXT", data=b"QUENTARO\r\n")])
         p, sheet = self.start_wizard(package)
         dpi = self.bench.info["dpi"]
         for index in (WELCOME, LICENCE, COPYRIGHT, DESTINATION, INSTALL):
