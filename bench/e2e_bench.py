@@ -36,7 +36,11 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 
-import bench  # noqa: E402  (the Wine test bench)
+# The Wine test bench.
+import packages  # noqa: E402
+import scenario  # noqa: E402
+import ui  # noqa: E402
+import wine  # noqa: E402
 
 BENCH_BUILD = REPO / "build" / "bench"
 CRC_TOOL = BENCH_BUILD / "bench" / "quentaro-crc"
@@ -70,13 +74,8 @@ def ensure_crc_tool():
 
 def build_package(path, entries):
     """entries: (name, source path) pairs, all for every platform (target 0)."""
-    lines = [(name, STAMP, 0, str(src)) for name, src in entries]
-    manifest = path.parent / (path.name + ".manifest")
-    manifest.write_text(bench.format_manifest(lines), encoding="utf-8")
-    subprocess.run([str(bench.PACK_TOOL), "build", "--codepage", "932", "--manifest", str(manifest),
-                    "--output", str(path)], check=True)
-    manifest.unlink()
-    return path
+    return packages.make_package(path, [{"name": name, "time": STAMP, "target": 0, "source": src}
+                                        for name, src in entries])
 
 
 def large_package(work, size):
@@ -131,7 +130,7 @@ def baseline(package, scratch):
     crc_seconds, out = timed([str(CRC_TOOL), str(package)])
     target.unlink()
     if not out.startswith("f0b8 "):
-        raise bench.BenchError(f"the package does not pass the native CRC pass: {out}")
+        raise wine.BenchError(f"the package does not pass the native CRC pass: {out}")
     return cp_seconds, cat_seconds, crc_seconds
 
 
@@ -155,7 +154,7 @@ def wait_page(sheet, index, timeout=30):
         if r.get("ok") and r["index"] == index:
             return
         if time.monotonic() > deadline:
-            raise bench.BenchError(f"the wizard did not reach page {index}: {r}")
+            raise wine.BenchError(f"the wizard did not reach page {index}: {r}")
         time.sleep(0.005)
 
 
@@ -171,7 +170,7 @@ def run_install(b, package, timeout, paint_message):
     driver = b.driver
     for index in range(INSTALL_PAGE):
         wait_page(sheet, index)
-        sheet.click(bench.ID_NEXT)
+        sheet.click(ui.ID_NEXT)
     wait_page(sheet, INSTALL_PAGE)
     started = time.monotonic()
     next_probe = started
@@ -184,26 +183,26 @@ def run_install(b, package, timeout, paint_message):
             if not r["responsive"] or r["ms"] > PROBE_LIMIT_MS:
                 result.slow.append((round(now - started, 3), r["ms"] if r["responsive"] else None))
             next_probe += PROBE_PERIOD
-        if driver.call("is-enabled", sheet.hwnd, bench.ID_FINISH)["enabled"]:
+        if driver.call("is-enabled", sheet.hwnd, ui.ID_FINISH)["enabled"]:
             result.seconds = time.monotonic() - started
             break
         if now >= next_box_check:
             box = p.try_wait_window("msgbox", 0)
             if box is not None:
-                raise bench.BenchError(f"the setup showed a message: {box.message()!r}")
+                raise wine.BenchError(f"the setup showed a message: {box.message()!r}")
             next_box_check = now + 0.5
         if now - started > timeout:
-            raise bench.BenchError(f"the installation did not end within {timeout} s")
+            raise wine.BenchError(f"the installation did not end within {timeout} s")
         time.sleep(0.002)
     bar = sheet.control(IDC_PROGRESS)
     result.bar_width = bar["rect"]["right"] - bar["rect"]["left"] - 2  # less the border
     if paint_message is not None:
         result.paints = driver.call("send", sheet.hwnd, IDC_PROGRESS, paint_message, 0, 0)["result"]
-    sheet.click(bench.ID_FINISH)
-    p.wait_msgbox().click(bench.IDOK)
+    sheet.click(ui.ID_FINISH)
+    p.wait_msgbox().click(ui.IDOK)
     code = p.wait_exit()
     if code != 0:
-        raise bench.BenchError(f"the setup ended with code {code}")
+        raise wine.BenchError(f"the setup ended with code {code}")
     return result
 
 
@@ -225,7 +224,7 @@ def ratio_line(name, value, base, goal, unit="s"):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--runs", type=int, default=3, help="installations per package (the median counts)")
-    ap.add_argument("--prefix", default="win64", choices=sorted(bench.PREFIX_KINDS))
+    ap.add_argument("--prefix", default="win64", choices=sorted(wine.PREFIX_KINDS))
     ap.add_argument("--large-mib", type=int, default=256)
     ap.add_argument("--many", type=int, default=10000)
     ap.add_argument("--few", type=int, default=100)
@@ -235,11 +234,11 @@ def main():
     args = ap.parse_args()
 
     # Only the product's own timings mean anything: the 64-bit test build is not measured.
-    if bench.PLAN.bits != 32:
-        why = bench.PLAN.why_none or f"the 32-bit product cannot run: {bench.PLAN.why_not_32}"
+    if wine.PLAN.bits != 32:
+        why = wine.PLAN.why_none or f"the 32-bit product cannot run: {wine.PLAN.why_not_32}"
         print(f"end-to-end benchmark not measured: {why}")
         return
-    bench.require_artifacts(bench.SETUP_EXE, bench.DRIVER_EXE, bench.PACK_TOOL)
+    wine.require_artifacts(wine.SETUP_EXE, wine.DRIVER_EXE, wine.PACK_TOOL)
     ensure_crc_tool()
     work = Path(tempfile.mkdtemp(prefix="e2e_bench.", dir=REPO / "build"))
     b = None
@@ -248,7 +247,7 @@ def main():
         large = None if args.skip_large else large_package(work, args.large_mib * MIB)
         few = None if args.skip_files else files_package(work, args.few)
         many = None if args.skip_files else files_package(work, args.many)
-        b = bench.Bench(args.prefix, "e2e_bench")
+        b = scenario.Bench(args.prefix, "e2e_bench")
         paint_message = b.driver.call("register-message", PAINT_COUNT_MESSAGE)["msg"]
         # The packages and the baseline copy live in the prefix's drive C:, on the file system the
         # setup writes to.
@@ -271,7 +270,7 @@ def main():
                 r = run_install(b, large, args.timeout, paint_message)
                 size = sum(f.stat().st_size for f in installed_files(b))
                 if size != large.stat().st_size - 32 - 2 * 64 - 2:
-                    raise bench.BenchError(f"installed {size} bytes")
+                    raise wine.BenchError(f"installed {size} bytes")
                 installs.append(r)
                 all_probes += r.probes
                 log(f"  {args.large_mib} MiB run {run + 1}: install {r.seconds:.3f} s, cp {cp_s:.3f} s, "
@@ -301,7 +300,7 @@ def main():
                     r = run_install(b, pkg, args.timeout, paint_message)
                     n = len(installed_files(b))
                     if n != count + 1:
-                        raise bench.BenchError(f"installed {n} files of {count + 1}")
+                        raise wine.BenchError(f"installed {n} files of {count + 1}")
                     times.append(r.seconds)
                     all_probes += r.probes
                     log(f"  {count} files run {run + 1}: install {r.seconds:.3f} s, "

@@ -20,9 +20,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "win/handles.h"
 
 namespace {
 
@@ -370,15 +374,92 @@ HWND FindControl(HWND top, const std::string& idText) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Owners of what the driver opens (win/handles.h has the kernel, file and GDI ones). A failed
+// command throws: whatever it holds is given back on the way out.
+
+struct LibraryTraits {
+    using Handle = HMODULE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { FreeLibrary(h); }
+};
+
+struct IconTraits {
+    using Handle = HICON;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { DestroyIcon(h); }
+};
+
+struct RegKeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { RegCloseKey(h); }
+};
+
+struct GlobalTraits {
+    using Handle = HGLOBAL;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { GlobalFree(h); }
+};
+
+using UniqueLibrary = win::Unique<LibraryTraits>;
+using UniqueIcon = win::Unique<IconTraits>;
+using UniqueRegKey = win::Unique<RegKeyTraits>;
+using UniqueGlobal = win::Unique<GlobalTraits>;
+
+// Memory allocated in another process (VirtualAllocEx) and freed there again (VirtualFreeEx).
+// Move-only, like the handle owners; the process handle is not owned and must outlive it.
+class RemoteAllocation {
+public:
+    RemoteAllocation() noexcept = default;
+    RemoteAllocation(HANDLE process, size_t size, DWORD protection) : m_process(process) {
+        m_address = static_cast<uint8_t*>(
+            VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, protection));
+        if (!m_address) FailWin32("VirtualAllocEx");
+    }
+    ~RemoteAllocation() { Reset(); }
+    RemoteAllocation(const RemoteAllocation&) = delete;
+    RemoteAllocation& operator=(const RemoteAllocation&) = delete;
+    RemoteAllocation(RemoteAllocation&& other) noexcept
+        : m_process(other.m_process), m_address(other.Release()) {}
+    RemoteAllocation& operator=(RemoteAllocation&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            m_process = other.m_process;
+            m_address = other.Release();
+        }
+        return *this;
+    }
+
+    uint8_t* Get() const noexcept { return m_address; }
+    explicit operator bool() const noexcept { return m_address != nullptr; }
+    // Leaves the memory to the target without freeing it (a thread there may still use it).
+    uint8_t* Release() noexcept { return std::exchange(m_address, nullptr); }
+    void Reset() noexcept {
+        if (uint8_t* old = Release()) VirtualFreeEx(m_process, old, 0, MEM_RELEASE);
+    }
+
+private:
+    HANDLE m_process = nullptr;
+    uint8_t* m_address = nullptr;
+};
+
+// OpenProcess, or a failed command.
+win::UniqueHandle OpenProcessOrFail(DWORD access, DWORD pid) {
+    win::UniqueHandle process(OpenProcess(access, FALSE, pid));
+    if (!process) FailWin32("OpenProcess");
+    return process;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Processes started by the driver
 
-std::map<DWORD, HANDLE> g_processes;
-std::map<std::wstring, HANDLE> g_locks;
+std::map<DWORD, win::UniqueHandle> g_processes;
+std::map<std::wstring, win::UniqueFile> g_locks;
 
 HANDLE ProcessOf(DWORD pid) {
     auto it = g_processes.find(pid);
     if (it == g_processes.end()) Fail("process " + std::to_string(pid) + " was not started by the driver");
-    return it->second;
+    return it->second.Get();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -386,40 +467,30 @@ HANDLE ProcessOf(DWORD pid) {
 
 class RemoteBuffer {
 public:
-    RemoteBuffer(HWND target, size_t size) : m_size(size) {
-        m_process =
-            OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, WindowPid(target));
-        if (!m_process) FailWin32("OpenProcess");
-        m_address = VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-        if (!m_address) {
-            CloseHandle(m_process);
-            FailWin32("VirtualAllocEx");
-        }
-    }
-    ~RemoteBuffer() {
-        VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
-        CloseHandle(m_process);
-    }
-    RemoteBuffer(const RemoteBuffer&) = delete;
-    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+    RemoteBuffer(HWND target, size_t size)
+        : m_process(OpenProcessOrFail(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                      WindowPid(target))),
+          m_memory(m_process.Get(), size, PAGE_READWRITE),
+          m_size(size) {}
 
-    uintptr_t Address() const { return reinterpret_cast<uintptr_t>(m_address); }
+    uintptr_t Address() const { return reinterpret_cast<uintptr_t>(m_memory.Get()); }
     void Write(const std::vector<uint8_t>& bytes) {
         SIZE_T done = 0;
-        if (!bytes.empty() && !WriteProcessMemory(m_process, m_address, bytes.data(), bytes.size(), &done))
+        if (!bytes.empty() &&
+            !WriteProcessMemory(m_process.Get(), m_memory.Get(), bytes.data(), bytes.size(), &done))
             FailWin32("WriteProcessMemory");
     }
     std::vector<uint8_t> Read() {
         std::vector<uint8_t> bytes(m_size);
         SIZE_T done = 0;
-        if (!ReadProcessMemory(m_process, m_address, bytes.data(), bytes.size(), &done))
+        if (!ReadProcessMemory(m_process.Get(), m_memory.Get(), bytes.data(), bytes.size(), &done))
             FailWin32("ReadProcessMemory");
         return bytes;
     }
 
 private:
-    HANDLE m_process = nullptr;
-    void* m_address = nullptr;
+    win::UniqueHandle m_process;  // declared first: freed last
+    RemoteAllocation m_memory;
     size_t m_size;
 };
 
@@ -500,38 +571,44 @@ struct Capture {
     std::vector<uint32_t> pixels;  // 0x00RRGGBB, rows top down
 };
 
+// A 32-bit top-down DIB section of the given size, and where its pixels are.
+win::UniqueBitmap CreateDib(HDC screen, int width, int height, const uint32_t*& pixels) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    win::UniqueBitmap bitmap(CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap) FailWin32("CreateDIBSection");
+    pixels = static_cast<const uint32_t*>(bits);
+    return bitmap;
+}
+
+// The pixels of a DIB of CreateDib, as 0x00RRGGBB.
+std::vector<uint32_t> DibPixels(const uint32_t* bits, int width, int height) {
+    GdiFlush();
+    std::vector<uint32_t> pixels(bits, bits + static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (uint32_t& px : pixels) px &= 0xFFFFFF;
+    return pixels;
+}
+
 Capture CaptureScreen(const RECT& r) {
     Capture c;
     c.width = r.right - r.left;
     c.height = r.bottom - r.top;
     if (c.width <= 0 || c.height <= 0) Fail("empty rectangle");
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = c.width;
-    bi.bmiHeader.biHeight = -c.height;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (bmp) {
-        HGDIOBJ old = SelectObject(mem, bmp);
-        ok = BitBlt(mem, 0, 0, c.width, c.height, screen, r.left, r.top, SRCCOPY) != FALSE;
-        GdiFlush();
-        if (ok) {
-            const uint32_t* p = static_cast<const uint32_t*>(bits);
-            c.pixels.assign(p, p + static_cast<size_t>(c.width) * static_cast<size_t>(c.height));
-            for (uint32_t& px : c.pixels) px &= 0xFFFFFF;
-        }
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-    }
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
-    if (!ok) Fail("BitBlt from the screen failed");
+    win::WindowDc screen(nullptr);
+    win::UniqueMemoryDc mem(CreateCompatibleDC(screen.Get()));
+    if (!mem) FailWin32("CreateCompatibleDC");
+    const uint32_t* bits = nullptr;
+    win::UniqueBitmap bitmap = CreateDib(screen.Get(), c.width, c.height, bits);
+    win::ScopedSelect select(mem.Get(), bitmap.Get());
+    if (!BitBlt(mem.Get(), 0, 0, c.width, c.height, screen.Get(), r.left, r.top, SRCCOPY))
+        Fail("BitBlt from the screen failed");
+    c.pixels = DibPixels(bits, c.width, c.height);
     return c;
 }
 
@@ -547,44 +624,28 @@ std::string PixelHex(const Capture& c) {
 // Renders an icon resource of a program file onto a black and onto a white square, so that a
 // caller can tell its opaque pixels (equal on both) from its transparent ones.
 std::string RenderIcon(const std::wstring& file, int id, int loadSize, int size) {
-    HMODULE mod = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (size <= 0) Fail("bad icon size");
+    UniqueLibrary mod(LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!mod) FailWin32("LoadLibraryExW");
-    HICON icon = static_cast<HICON>(LoadImageW(mod, MAKEINTRESOURCEW(id), IMAGE_ICON, loadSize, loadSize, 0));
-    if (!icon) {
-        FreeLibrary(mod);
-        FailWin32("LoadImageW");
-    }
+    UniqueIcon icon(
+        static_cast<HICON>(LoadImageW(mod.Get(), MAKEINTRESOURCEW(id), IMAGE_ICON, loadSize, loadSize, 0)));
+    if (!icon) FailWin32("LoadImageW");
     std::string result[2];
-    HDC screen = GetDC(nullptr);
+    win::WindowDc screen(nullptr);
     for (int pass = 0; pass < 2; ++pass) {
-        HDC mem = CreateCompatibleDC(screen);
-        BITMAPINFO bi = {};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = size;
-        bi.bmiHeader.biHeight = -size;
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        bi.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ old = SelectObject(mem, bmp);
+        win::UniqueMemoryDc mem(CreateCompatibleDC(screen.Get()));
+        if (!mem) FailWin32("CreateCompatibleDC");
+        const uint32_t* bits = nullptr;
+        win::UniqueBitmap bitmap = CreateDib(screen.Get(), size, size, bits);
+        win::ScopedSelect select(mem.Get(), bitmap.Get());
         RECT all = {0, 0, size, size};
-        FillRect(mem, &all, static_cast<HBRUSH>(GetStockObject(pass ? WHITE_BRUSH : BLACK_BRUSH)));
-        DrawIconEx(mem, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
-        GdiFlush();
+        FillRect(mem.Get(), &all, static_cast<HBRUSH>(GetStockObject(pass ? WHITE_BRUSH : BLACK_BRUSH)));
+        DrawIconEx(mem.Get(), 0, 0, icon.Get(), size, size, 0, nullptr, DI_NORMAL);
         Capture c;
         c.width = c.height = size;
-        const uint32_t* p = static_cast<const uint32_t*>(bits);
-        c.pixels.assign(p, p + static_cast<size_t>(size) * static_cast<size_t>(size));
-        for (uint32_t& px : c.pixels) px &= 0xFFFFFF;
+        c.pixels = DibPixels(bits, size, size);
         result[pass] = PixelHex(c);
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-        DeleteDC(mem);
     }
-    ReleaseDC(nullptr, screen);
-    DestroyIcon(icon);
-    FreeLibrary(mod);
     return Obj().Int("size", size).Str("on_black", result[0]).Str("on_white", result[1]).Json();
 }
 
@@ -599,6 +660,12 @@ std::string Ok(const Obj& o = Obj()) {
 
 std::string CmdHello(const Args&) {
     return Ok(Obj().Int("protocol", 1).Int("pid", GetCurrentProcessId()));
+}
+
+// Pixels per logical inch of the screen, vertically (LOGPIXELSY): what point sizes are converted with.
+int ScreenDpi() {
+    win::WindowDc screen(nullptr);
+    return GetDeviceCaps(screen.Get(), LOGPIXELSY);
 }
 
 std::string CmdSysInfo(const Args&) {
@@ -633,6 +700,7 @@ std::string CmdSysInfo(const Args&) {
                   .WStr("cwd", cwd)
                   .Int("tz_bias", tz.Bias)
                   .Int("logical_drives", GetLogicalDrives())
+                  .Int("dpi", ScreenDpi())
                   .Int("screen_width", GetSystemMetrics(SM_CXSCREEN))
                   .Int("screen_height", GetSystemMetrics(SM_CYSCREEN)));
 }
@@ -685,8 +753,8 @@ std::string CmdStart(const Args& a) {
     if (!CreateProcessW(exe.c_str(), buf.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                         env.empty() ? nullptr : env.data(), cwd.empty() ? nullptr : cwd.c_str(), &si, &pi))
         FailWin32("CreateProcessW");
-    CloseHandle(pi.hThread);
-    g_processes[pi.dwProcessId] = pi.hProcess;
+    win::UniqueHandle thread(pi.hThread);
+    g_processes[pi.dwProcessId] = win::UniqueHandle(pi.hProcess);
     return Ok(Obj().Int("pid", pi.dwProcessId));
 }
 
@@ -756,9 +824,9 @@ std::string CmdWaitWindow(const Args& a) {
             if (IsWindow(h) && IsWindowVisible(h)) return Ok(o);  // not closed while being read
         }
         auto it = g_processes.find(pid);
-        if (it != g_processes.end() && WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0) {
+        if (it != g_processes.end() && WaitForSingleObject(it->second.Get(), 0) == WAIT_OBJECT_0) {
             DWORD code = 0;
-            GetExitCodeProcess(it->second, &code);
+            GetExitCodeProcess(it->second.Get(), &code);
             Fail("process exited with code " + std::to_string(code) + " before a " + kind + " appeared");
         }
         if (GetTickCount() - start >= timeout)
@@ -1007,27 +1075,25 @@ std::string CmdProbe(const Args& a) {
 std::string CmdLock(const Args& a) {
     std::wstring path = a.WStr(1);
     if (g_locks.count(path)) Fail("already locked");
-    HANDLE h =
-        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) FailWin32("CreateFileW");
-    g_locks[path] = h;
+    win::UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) FailWin32("CreateFileW");
+    g_locks[path] = std::move(file);
     return Ok();
 }
 
 std::string CmdUnlock(const Args& a) {
     auto it = g_locks.find(a.WStr(1));
     if (it == g_locks.end()) Fail("not locked");
-    CloseHandle(it->second);
-    g_locks.erase(it);
+    g_locks.erase(it);  // closes the file
     return Ok();
 }
 
 // can-open <file>: whether another opener without sharing succeeds now (error code if not).
 std::string CmdCanOpen(const Args& a) {
-    HANDLE h = CreateFileW(a.WStr(1).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) return Ok(Obj().Bool("open", false).Int("error", GetLastError()));
-    CloseHandle(h);
+    win::UniqueFile file(CreateFileW(a.WStr(1).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return Ok(Obj().Bool("open", false).Int("error", GetLastError()));
     return Ok(Obj().Bool("open", true));
 }
 
@@ -1058,11 +1124,10 @@ void DumpKey(HKEY key, const std::wstring& path, std::vector<std::string>& out) 
         wchar_t name[256];
         DWORD nameLen = 256;
         if (RegEnumKeyExW(key, i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        HKEY sub = nullptr;
-        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-            DumpKey(sub, path + L"\\" + name, out);
-            RegCloseKey(sub);
-        }
+        HKEY opened = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &opened) != ERROR_SUCCESS) continue;
+        UniqueRegKey sub(opened);
+        DumpKey(sub.Get(), path + L"\\" + name, out);
     }
 }
 
@@ -1070,11 +1135,13 @@ std::string CmdRegDump(const Args& a) {
     HKEY root = a.Str(1) == "HKLM" ? HKEY_LOCAL_MACHINE : a.Str(1) == "HKCU" ? HKEY_CURRENT_USER : nullptr;
     if (!root) Fail("root must be HKCU or HKLM");
     std::wstring path = a.WStr(2);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) FailWin32("RegOpenKeyExW");
+    HKEY opened = nullptr;
+    // Registry functions return their error instead of setting the last error.
+    if (LONG error = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &opened); error != ERROR_SUCCESS)
+        Fail("RegOpenKeyExW failed, error " + std::to_string(error));
+    UniqueRegKey key(opened);
     std::vector<std::string> out;
-    DumpKey(key, a.WStr(1) + L"\\" + path, out);
-    RegCloseKey(key);
+    DumpKey(key.Get(), a.WStr(1) + L"\\" + path, out);
     return Ok(Obj().Raw("entries", Array(out)));
 }
 
@@ -1141,21 +1208,24 @@ std::string CmdGuiFocus(const Args& a) {
 std::string CmdSetClipboard(const Args& a) {
     std::wstring text = a.WStr(1);
     size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, bytes));
     if (!memory) FailWin32("GlobalAlloc");
-    std::memcpy(GlobalLock(memory), text.c_str(), bytes);
-    GlobalUnlock(memory);
-    if (!OpenClipboard(nullptr)) {
-        GlobalFree(memory);
-        FailWin32("OpenClipboard");
-    }
+    void* locked = GlobalLock(memory.Get());
+    if (!locked) FailWin32("GlobalLock");
+    std::memcpy(locked, text.c_str(), bytes);
+    GlobalUnlock(memory.Get());
+    if (!OpenClipboard(nullptr)) FailWin32("OpenClipboard");
     EmptyClipboard();
-    bool placed = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-    if (!placed) GlobalFree(memory);
+    // Once placed, the memory belongs to the clipboard.
+    const bool placed = SetClipboardData(CF_UNICODETEXT, memory.Get()) != nullptr;
+    if (placed) memory.Release();
     CloseClipboard();
     if (!placed) Fail("SetClipboardData failed");
     return Ok();
 }
+
+// ---------------------------------------------------------------------------------------------
+// Calls inside another process
 
 // The base address of a module of another process, or nullptr.
 HMODULE RemoteModule(HANDLE process, const wchar_t* name) {
@@ -1170,132 +1240,282 @@ HMODULE RemoteModule(HANDLE process, const wchar_t* name) {
     return nullptr;
 }
 
-// The machine code that CmdSendInProcess runs in the target process, for the driver's own
+// The machine code that RemoteCaller runs in the target process, for the driver's own
 // architecture: the target is a program of the same build, so of the same bitness. The stub is a
-// thread procedure whose parameter points at a StubParams block; it calls SendMessageW through the
-// block's first field and returns the result, which becomes the thread's exit code (only its low
-// 32 bits survive GetExitCodeThread).
-struct StubParams {
-    uintptr_t send;  // SendMessageW in the target (the same address as in the driver)
-    uintptr_t hwnd;
-    uintptr_t msg;
-    uintptr_t wParam;
-    uintptr_t lParam;
+// thread procedure whose parameter points at a StubCall block; it calls the block's function with
+// its four arguments, stores the whole result in the block and returns it, so that it also
+// becomes the thread's exit code (of which GetExitCodeThread keeps the low 32 bits only).
+struct StubCall {
+    uintptr_t function;  // in the target (at the driver's own address, which is checked)
+    uintptr_t args[4];
+    uintptr_t result;
 };
 
 #if defined(__x86_64__)
-// DWORD WINAPI stub(const StubParams* p): the Windows x64 convention; p arrives in rcx, the four
-// arguments go in rcx, edx, r8 and r9. At entry rsp is 8 off a 16-byte boundary (the return
-// address); 40 bytes more make it aligned at the call and leave the callee its 32-byte home area.
+// DWORD WINAPI stub(StubCall* p): the Windows x64 convention; p arrives in rcx and is kept in rbx
+// (callee-saved) across the call; the four arguments go in rcx, rdx, r8 and r9. At entry rsp is 8
+// off a 16-byte boundary (the return address); the push and 32 bytes more make it aligned at the
+// call and leave the callee its 32-byte home area.
 const uint8_t kStub[] = {
-    0x48, 0x83, 0xEC, 0x28,  // sub rsp, 40
-    0x48, 0x89, 0xC8,        // mov rax, rcx          p
-    0x48, 0x8B, 0x48, 0x08,  // mov rcx, [rax+8]      hwnd
-    0x8B, 0x50, 0x10,        // mov edx, [rax+16]     msg (UINT)
-    0x4C, 0x8B, 0x40, 0x18,  // mov r8, [rax+24]      wParam
-    0x4C, 0x8B, 0x48, 0x20,  // mov r9, [rax+32]      lParam
-    0xFF, 0x10,              // call qword [rax]      SendMessageW
-    0x48, 0x83, 0xC4, 0x28,  // add rsp, 40
+    0x53,                    // push rbx
+    0x48, 0x83, 0xEC, 0x20,  // sub rsp, 32
+    0x48, 0x89, 0xCB,        // mov rbx, rcx          p
+    0x48, 0x8B, 0x4B, 0x08,  // mov rcx, [rbx+8]      args[0]
+    0x48, 0x8B, 0x53, 0x10,  // mov rdx, [rbx+16]     args[1]
+    0x4C, 0x8B, 0x43, 0x18,  // mov r8, [rbx+24]      args[2]
+    0x4C, 0x8B, 0x4B, 0x20,  // mov r9, [rbx+32]      args[3]
+    0xFF, 0x13,              // call qword [rbx]      function
+    0x48, 0x89, 0x43, 0x28,  // mov [rbx+40], rax     result
+    0x48, 0x83, 0xC4, 0x20,  // add rsp, 32
+    0x5B,                    // pop rbx
     0xC3,                    // ret                   rax: the result
 };
 #elif defined(__i386__)
-// DWORD WINAPI stub(const StubParams* p): stdcall; the arguments are pushed right to left.
+// DWORD WINAPI stub(StubCall* p): stdcall; the four arguments are pushed right to left. The
+// callee may take fewer arguments and pop only those (stdcall) or none (cdecl): esp is saved in
+// ebp before the pushes and restored from it after the call, so the stack is right either way.
 const uint8_t kStub[] = {
-    0x8B, 0x44, 0x24, 0x04,  // mov eax, [esp+4]      p
-    0xFF, 0x70, 0x10,        // push dword [eax+16]   lParam
-    0xFF, 0x70, 0x0C,        // push dword [eax+12]   wParam
-    0xFF, 0x70, 0x08,        // push dword [eax+8]    msg
-    0xFF, 0x70, 0x04,        // push dword [eax+4]    hwnd
-    0xFF, 0x10,              // call dword [eax]      SendMessageW (stdcall)
-    0xC2, 0x04, 0x00,        // ret 4
+    0x55,              // push ebp
+    0x89, 0xE5,        // mov ebp, esp
+    0x53,              // push ebx
+    0x8B, 0x5D, 0x08,  // mov ebx, [ebp+8]      p
+    0xFF, 0x73, 0x10,  // push dword [ebx+16]   args[3]
+    0xFF, 0x73, 0x0C,  // push dword [ebx+12]   args[2]
+    0xFF, 0x73, 0x08,  // push dword [ebx+8]    args[1]
+    0xFF, 0x73, 0x04,  // push dword [ebx+4]    args[0]
+    0xFF, 0x13,        // call dword [ebx]      function
+    0x89, 0x43, 0x14,  // mov [ebx+20], eax     result
+    0x8B, 0x5D, 0xFC,  // mov ebx, [ebp-4]
+    0x89, 0xEC,        // mov esp, ebp
+    0x5D,              // pop ebp
+    0xC2, 0x04, 0x00,  // ret 4                 eax: the result
 };
 #else
-#error "send-inprocess has a stub for i386 and x86-64 only"
+#error "the remote calls have a stub for i386 and x86-64 only"
 #endif
-// The offsets that the stubs read: 0 send, 1 hwnd, 2 msg, 3 wParam, 4 lParam, in pointers.
-static_assert(offsetof(StubParams, hwnd) == 1 * sizeof(void*) &&
-                  offsetof(StubParams, msg) == 2 * sizeof(void*) &&
-                  offsetof(StubParams, wParam) == 3 * sizeof(void*) &&
-                  offsetof(StubParams, lParam) == 4 * sizeof(void*) &&
-                  sizeof(StubParams) == 5 * sizeof(void*),
-              "the stub reads pointer-sized fields");
+// The offsets that the stubs use: 0 function, 1 to 4 the arguments, 5 the result, in pointers.
+static_assert(offsetof(StubCall, args) == 1 * sizeof(void*) &&
+                  offsetof(StubCall, result) == 5 * sizeof(void*) && sizeof(StubCall) == 6 * sizeof(void*),
+              "the stub reads and writes pointer-sized fields");
 
-// The remote block: the stub, then the parameters, then the data that "buf" points at, each at
-// a 16-byte boundary and none overlapping the next.
+// The remote block: the stub, then the call, then the data that "buf" points at, each at a
+// 16-byte boundary and none overlapping the next.
 constexpr size_t RoundUp16(size_t n) {
     return (n + 15) / 16 * 16;
 }
-constexpr size_t kStubParamsAt = RoundUp16(sizeof(kStub));
-constexpr size_t kStubDataAt = kStubParamsAt + RoundUp16(sizeof(StubParams));  // i386: 64, x86-64: 80
-static_assert(sizeof(kStub) <= kStubParamsAt, "the parameters follow the stub");
-static_assert(kStubParamsAt + sizeof(StubParams) <= kStubDataAt, "the data follows the parameters");
+constexpr size_t kStubCallAt = RoundUp16(sizeof(kStub));
+constexpr size_t kStubDataAt = kStubCallAt + RoundUp16(sizeof(StubCall));  // i386: 80, x86-64: 96
+static_assert(sizeof(kStub) <= kStubCallAt, "the call follows the stub");
+static_assert(kStubCallAt + sizeof(StubCall) <= kStubDataAt, "the data follows the call");
+
+// Functions called inside the process of a window, each on a thread started there
+// (CreateRemoteThread) that runs kStub: for messages that no system passes between processes,
+// and for GDI objects, whose handles mean something in their own process only. The functions
+// are those of system DLLs, which a prefix loads at the same address in every process of one
+// bitness; Function() checks that for each one.
+class RemoteCaller {
+public:
+    // A remote block with room for `dataSize` bytes of data.
+    RemoteCaller(HWND window, size_t dataSize)
+        : m_process(OpenProcessOrFail(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+                                          PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
+                                      WindowPid(window))),
+          m_block(m_process.Get(), kStubDataAt + dataSize, PAGE_EXECUTE_READWRITE),
+          m_dataSize(dataSize) {
+        std::vector<uint8_t> code(kStubCallAt, 0xCC);
+        std::memcpy(code.data(), kStub, sizeof(kStub));
+        Write(Block(), code.data(), code.size());
+        FlushInstructionCache(m_process.Get(), Block(), sizeof(kStub));
+    }
+
+    // The address of the data in the target.
+    uintptr_t Data() const { return reinterpret_cast<uintptr_t>(Block() + kStubDataAt); }
+    void WriteData(const std::vector<uint8_t>& bytes) {
+        if (bytes.size() > m_dataSize) Fail("too much data for the remote block");
+        Write(Block() + kStubDataAt, bytes.data(), bytes.size());
+    }
+    std::vector<uint8_t> ReadData(size_t size) const {
+        if (size > m_dataSize) Fail("more data asked for than the remote block holds");
+        std::vector<uint8_t> bytes(size);
+        Read(Block() + kStubDataAt, bytes.data(), size);
+        return bytes;
+    }
+
+    // The address of an exported function of a system DLL, valid in the target: the DLL, and the
+    // module that holds the function after any forwarding, are loaded at the driver's addresses
+    // there.
+    uintptr_t Function(const wchar_t* dll, const char* name) const {
+        HMODULE own = GetModuleHandleW(dll);
+        FARPROC function = own ? GetProcAddress(own, name) : nullptr;
+        if (!function) Fail(std::string("no function ") + name + " in the driver");
+        HMODULE holder = nullptr;
+        if (!GetModuleHandleExW(
+                GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                reinterpret_cast<LPCWSTR>(function), &holder))
+            FailWin32("GetModuleHandleExW");
+        wchar_t holderName[MAX_PATH] = {};
+        if (!GetModuleBaseNameW(GetCurrentProcess(), holder, holderName, MAX_PATH))
+            FailWin32("GetModuleBaseNameW");
+        if (RemoteModule(m_process.Get(), dll) != own || RemoteModule(m_process.Get(), holderName) != holder)
+            Fail(std::string("the module of ") + name + " is not at the driver's address in the target");
+        return reinterpret_cast<uintptr_t>(function);
+    }
+
+    // function(args...) on a new thread of the target, waited for up to `timeoutMs`; its result
+    // (the whole register: the caller narrows it to the function's return type).
+    uintptr_t Call(uintptr_t function, std::initializer_list<uintptr_t> args,
+                   DWORD timeoutMs = kSendTimeoutMs) {
+        if (args.size() > 4) Fail("a remote call takes up to four arguments");
+        StubCall call{function, {}, 0};
+        std::copy(args.begin(), args.end(), call.args);
+        Write(Block() + kStubCallAt, &call, sizeof(call));
+        win::UniqueHandle thread(CreateRemoteThread(m_process.Get(), nullptr, 0,
+                                                    reinterpret_cast<LPTHREAD_START_ROUTINE>(Block()),
+                                                    Block() + kStubCallAt, 0, nullptr));
+        if (!thread) FailWin32("CreateRemoteThread");
+        if (WaitForSingleObject(thread.Get(), timeoutMs) != WAIT_OBJECT_0) {
+            // The thread may still run the stub: its block is left to the target.
+            m_block.Release();
+            Fail("timeout: the call in the target did not return");
+        }
+        Read(Block() + kStubCallAt, &call, sizeof(call));
+        return call.result;
+    }
+
+private:
+    uint8_t* Block() const {
+        if (!m_block) Fail("the remote block was left to the target after a timeout");
+        return m_block.Get();
+    }
+    void Write(uint8_t* at, const void* bytes, size_t size) {
+        SIZE_T done = 0;
+        if (size && !WriteProcessMemory(m_process.Get(), at, bytes, size, &done))
+            FailWin32("WriteProcessMemory");
+    }
+    void Read(const uint8_t* at, void* bytes, size_t size) const {
+        SIZE_T done = 0;
+        if (size && !ReadProcessMemory(m_process.Get(), at, bytes, size, &done))
+            FailWin32("ReadProcessMemory");
+    }
+
+    win::UniqueHandle m_process;  // declared first: closed after the block is freed
+    RemoteAllocation m_block;
+    size_t m_dataSize;
+};
+
+// A value that a function returns in eax (int, UINT, BOOL), from the whole result register.
+int32_t Narrow32(uintptr_t result) {
+    return static_cast<int32_t>(static_cast<uint32_t>(result));
+}
 
 // send-inprocess <window> <id> <msg> <wparam> <lparam> <hex bytes in> <buffer size> [ms]
-// Sends the message from a thread started inside the window's own process (CreateRemoteThread),
-// with "buf" / "buf+N" parameters pointing into a buffer allocated there; `result` (the thread's
-// exit code, SendMessageW's result), `buffer` read back. For messages that neither Windows nor
-// Wine passes between processes, such as WM_NOTIFY: the target receives them as from one of its
-// own threads, with valid pointers. The thread runs a small stub that calls SendMessageW of the
-// target's user32 (at the driver's own address, which is checked) and returns its result.
+// Sends the message from a thread started inside the window's own process, with "buf" / "buf+N"
+// parameters pointing into a buffer allocated there; `result` (SendMessageW's result, its low 32
+// bits as a signed and as an unsigned number), `buffer` read back. For messages that neither
+// Windows nor Wine passes between processes, such as WM_NOTIFY: the target receives them as from
+// one of its own threads, with valid pointers.
 std::string CmdSendInProcess(const Args& a) {
     HWND c = FindControl(a.Hwnd(1), a.Str(2));
     std::vector<uint8_t> in;
     if (!ParseHex(a.Str(6), in)) Fail("bad hex buffer");
     size_t size = std::max(static_cast<size_t>(a.Int(7, static_cast<int64_t>(in.size()))), in.size());
     DWORD timeout = static_cast<DWORD>(a.Int(8, kSendTimeoutMs));
-    constexpr size_t kParamsAt = kStubParamsAt, kDataAt = kStubDataAt;
 
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    auto send = reinterpret_cast<uintptr_t>(GetProcAddress(user32, "SendMessageW"));
-    HANDLE process = OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
-                                     PROCESS_VM_READ | PROCESS_VM_WRITE,
-                                 FALSE, WindowPid(c));
-    if (!process) FailWin32("OpenProcess");
-    struct Closer {
-        HANDLE h;
-        ~Closer() { CloseHandle(h); }
-    } closeProcess{process};
-    if (RemoteModule(process, L"user32.dll") != user32)
-        Fail("user32 is not at the driver's address in the target");
-
-    uint8_t* remote = static_cast<uint8_t*>(VirtualAllocEx(process, nullptr, kDataAt + size + 1,
-                                                           MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
-    if (!remote) FailWin32("VirtualAllocEx");
-    uintptr_t data = reinterpret_cast<uintptr_t>(remote + kDataAt);
-    std::vector<uint8_t> block(kDataAt + size + 1, 0xCC);
-    std::memcpy(block.data(), kStub, sizeof(kStub));
+    RemoteCaller target(c, size + 1);
+    const uintptr_t send = target.Function(L"user32.dll", "SendMessageW");
+    in.resize(size + 1, 0);
+    target.WriteData(in);
     // Full pointer width: on x86-64 the remote block, and so "buf", may lie above 4 GiB.
-    const StubParams params{send, reinterpret_cast<uintptr_t>(c), static_cast<UINT>(a.Int(3)),
-                            Param(a.Str(4), data), Param(a.Str(5), data)};
-    std::memcpy(block.data() + kParamsAt, &params, sizeof(params));
-    std::fill(block.begin() + kDataAt, block.end(), 0);
-    std::copy(in.begin(), in.end(), block.begin() + kDataAt);
-    SIZE_T done = 0;
-    if (!WriteProcessMemory(process, remote, block.data(), block.size(), &done))
-        FailWin32("WriteProcessMemory");
-    FlushInstructionCache(process, remote, sizeof(kStub));
-
-    HANDLE thread = CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(remote),
-                                       remote + kParamsAt, 0, nullptr);
-    if (!thread) {
-        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-        FailWin32("CreateRemoteThread");
-    }
-    // On a timeout the thread may still run: its memory is left to the target.
-    if (WaitForSingleObject(thread, timeout) != WAIT_OBJECT_0) {
-        CloseHandle(thread);
-        Fail("timeout: the message was not answered");
-    }
-    DWORD result = 0;
-    GetExitCodeThread(thread, &result);
-    CloseHandle(thread);
-    std::vector<uint8_t> out(size);
-    if (size && !ReadProcessMemory(process, remote + kDataAt, out.data(), size, &done)) out.clear();
-    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    const uintptr_t data = target.Data();
+    const auto result =
+        static_cast<uint32_t>(target.Call(send,
+                                          {reinterpret_cast<uintptr_t>(c), static_cast<UINT>(a.Int(3)),
+                                           Param(a.Str(4), data), Param(a.Str(5), data)},
+                                          timeout));
+    std::vector<uint8_t> out = target.ReadData(size);
     return Ok(Obj()
                   .Int("result", static_cast<int32_t>(result))
                   .Int("uresult", result)
                   .Str("buffer", HexBytes(out.data(), out.size())));
+}
+
+// What a LOGFONTW says of a font's look, as JSON.
+std::string LogFontJson(const LOGFONTW& lf) {
+    return Obj()
+        .WStr("face", std::wstring(lf.lfFaceName, wcsnlen(lf.lfFaceName, LF_FACESIZE)))
+        .Int("height", lf.lfHeight)
+        .Int("width", lf.lfWidth)
+        .Int("weight", lf.lfWeight)
+        .Bool("italic", lf.lfItalic != 0)
+        .Bool("underline", lf.lfUnderline != 0)
+        .Int("charset", lf.lfCharSet)
+        .Json();
+}
+
+// The WM_CTLCOLOR* message with which a control asks its parent for its colours as it paints
+// (and so, on a page that chooses fonts there, for its font); 0 for a control that asks none.
+UINT CtlColorMessage(HWND c) {
+    const std::wstring cls = ClassOf(c);
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(c, GWL_STYLE));
+    if (lstrcmpiW(cls.c_str(), L"Static") == 0) return WM_CTLCOLORSTATIC;
+    if (lstrcmpiW(cls.c_str(), L"Edit") == 0)
+        return (style & ES_READONLY) || !IsWindowEnabled(c) ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT;
+    if (lstrcmpiW(cls.c_str(), L"Button") == 0) {
+        const DWORD type = style & BS_TYPEMASK;
+        return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON ? WM_CTLCOLORBTN : WM_CTLCOLORSTATIC;
+    }
+    if (lstrcmpiW(cls.c_str(), L"ListBox") == 0) return WM_CTLCOLORLISTBOX;
+    if (lstrcmpiW(cls.c_str(), L"ScrollBar") == 0) return WM_CTLCOLORSCROLLBAR;
+    return 0;
+}
+
+// font <window> <id>: the control's fonts, read inside its process (a font handle means nothing
+// elsewhere) with GetObjectW: `font`, its own font (WM_GETFONT), null when it has none; `drawn`,
+// the font that its parent selects into the device context when the control asks for its colours
+// (`ctlcolor`, the WM_CTLCOLOR* message of its class, sent from inside the process with a memory
+// DC made there), null when the parent selects none and the control draws with its own.
+std::string CmdFont(const Args& a) {
+    HWND c = FindControl(a.Hwnd(1), a.Str(2));
+    RemoteCaller target(c, sizeof(LOGFONTW));
+    const uintptr_t getObject = target.Function(L"gdi32.dll", "GetObjectW");
+    auto describe = [&](uintptr_t font) -> std::string {
+        if (!font) return "null";
+        if (Narrow32(target.Call(getObject, {font, sizeof(LOGFONTW), target.Data()})) != sizeof(LOGFONTW))
+            Fail("GetObjectW of the font failed in the target");
+        LOGFONTW lf{};
+        const std::vector<uint8_t> bytes = target.ReadData(sizeof(lf));
+        std::memcpy(&lf, bytes.data(), sizeof(lf));
+        return LogFontJson(lf);
+    };
+
+    // Sent from inside: Wine 8 fails WM_GETFONT sent from another process (no error code).
+    const uintptr_t send = target.Function(L"user32.dll", "SendMessageW");
+    const uintptr_t own = target.Call(send, {reinterpret_cast<uintptr_t>(c), WM_GETFONT, 0, 0});
+    const UINT ctlColor = CtlColorMessage(c);
+    uintptr_t drawn = 0;
+    if (ctlColor) {
+        const uintptr_t dc = target.Call(target.Function(L"gdi32.dll", "CreateCompatibleDC"), {0});
+        if (!dc) Fail("CreateCompatibleDC failed in the target");
+        const uintptr_t deleteDc = target.Function(L"gdi32.dll", "DeleteDC");
+        // The DC is deleted on every way out; a failure to delete it is not this command's.
+        struct DeleteRemoteDc {
+            RemoteCaller& target;
+            uintptr_t deleteDc, dc;
+            ~DeleteRemoteDc() {
+                try {
+                    target.Call(deleteDc, {dc});
+                } catch (const Failure&) {
+                }
+            }
+        } deleteAtEnd{target, deleteDc, dc};
+        const uintptr_t current = target.Function(L"gdi32.dll", "GetCurrentObject");
+        const uintptr_t before = target.Call(current, {dc, OBJ_FONT});
+        target.Call(send, {reinterpret_cast<uintptr_t>(GetAncestor(c, GA_PARENT)), ctlColor, dc,
+                           reinterpret_cast<uintptr_t>(c)});
+        const uintptr_t after = target.Call(current, {dc, OBJ_FONT});
+        if (after != before) drawn = after;
+    }
+    return Ok(Obj().Raw("font", describe(own)).Raw("drawn", describe(drawn)).Int("ctlcolor", ctlColor));
 }
 
 struct Command {
@@ -1309,6 +1529,7 @@ const Command kCommands[] = {
     {"gui-focus", CmdGuiFocus},
     {"set-clipboard", CmdSetClipboard},
     {"send-inprocess", CmdSendInProcess},
+    {"font", CmdFont},
     {"sysinfo", CmdSysInfo},
     {"start", CmdStart},
     {"wait-exit", CmdWaitExit},

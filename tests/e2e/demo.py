@@ -18,16 +18,18 @@ import shutil
 import subprocess
 import sys
 import time
-from pathlib import Path
 
-import bench
+import packages
+import scenario
+import ui
+import wine
 
-SHOTS = bench.REPO / "build" / "demo-screenshots"
+SHOTS = wine.REPO / "build" / "demo-screenshots"
 # `--docs`: the pictures of the README, each cropped to the wizard (and its message box).
-DOCS_SHOTS = bench.REPO / "docs" / "wizard"
+DOCS_SHOTS = wine.REPO / "docs" / "wizard"
 DOCS_NAMES = {"page0": "1-welcome", "page1": "2-licence", "page2": "3-copyright", "page3": "4-destination",
               "install-done": "5-installed", "completed": "6-completed"}
-DEMO_ROOT = bench.WINE_DIR / "demo"
+DEMO_ROOT = wine.WINE_DIR / "demo"
 HEADING_ID = 1018
 INSTALL_PAGE = 4
 
@@ -41,24 +43,24 @@ DEMO_FILES = [
 
 def build_package(folder):
     entries = [{"name": n, "target": t, "data": d, "time": "20080401120000"} for n, t, d in DEMO_FILES]
-    return bench.make_package(folder / "QUENTARO.cab", entries)
+    return packages.make_package(folder / "QUENTARO.cab", entries)
 
 
 # The class of Windows the demo runs on: 64-bit Windows 7 for the product; XP for the test build.
-DEMO_PREFIX = "winxp" if bench.PLAN.bits == 64 else "win64"
+DEMO_PREFIX = "winxp" if wine.PLAN.bits == 64 else "win64"
 
 
 def run_visible():
-    bench.require_artifacts(bench.SETUP_EXE)
-    prefix = bench.Prefix(DEMO_PREFIX, "demo", root=DEMO_ROOT)
+    wine.require_artifacts(wine.SETUP_EXE)
+    prefix = wine.Prefix(DEMO_PREFIX, "demo", root=DEMO_ROOT)
     folder = prefix.drive_c / "QUENTARO Demo"
     folder.mkdir(parents=True)
     build_package(folder)
-    exe = folder / bench.SETUP_NAME
-    shutil.copy2(bench.SETUP_EXE, exe)
+    exe = folder / wine.SETUP_NAME
+    shutil.copy2(wine.SETUP_EXE, exe)
     print(f"Starting the wizard on display {os.environ['DISPLAY']} (prefix {prefix.dir})")
-    r = subprocess.run(bench.WINE + [str(exe)], cwd=folder, env=prefix.env(os.environ["DISPLAY"]))
-    subprocess.run(bench.WINESERVER + ["-w"], env=prefix.env())
+    r = subprocess.run(wine.WINE + [str(exe)], cwd=folder, env=prefix.env(os.environ["DISPLAY"]))
+    subprocess.run(wine.WINESERVER + ["-w"], env=prefix.env())
     print(f"The setup ended with exit code {r.returncode}.")
     for found in sorted(prefix.drive_c.glob("Program Files*/QUENTARO/**/*")):
         print(f"  installed: {found}")
@@ -75,10 +77,10 @@ def crop(source, target, rects):
 
 
 def run_headless(docs=False):
-    bench.require_artifacts()
+    wine.require_artifacts()
     if SHOTS.exists():
         shutil.rmtree(SHOTS)
-    b = bench.Bench(DEMO_PREFIX, label="demo", root=DEMO_ROOT)
+    b = scenario.Bench(DEMO_PREFIX, label="demo", root=DEMO_ROOT)
     shots = []
     windows = []  # the windows the next shot shows: the sheet, and a message box when one is up
 
@@ -103,10 +105,10 @@ def run_headless(docs=False):
                 shot(f"page{index}-message")
                 print(f"A message stopped the walk on page {index}: {box.caption()}: {box.message()}")
                 return 1
-            if not sheet.control(bench.ID_NEXT)["enabled"]:
+            if not sheet.control(ui.ID_NEXT)["enabled"]:
                 print(f"Next is disabled on page {index}")
                 return 1
-            sheet.click(bench.ID_NEXT)
+            sheet.click(ui.ID_NEXT)
             sheet.wait_page(index + 1, timeout=20)
             index += 1
             shot(f"page{index}")
@@ -119,16 +121,16 @@ def run_headless(docs=False):
                 shot("install-message")
                 print(f"Message on the install page: {box.caption()}: {box.message()}")
                 break
-            finish = sheet.control(bench.ID_FINISH)
+            finish = sheet.control(ui.ID_FINISH)
             if finish["visible"] and finish["enabled"]:
                 shot("install-done")
-                sheet.click(bench.ID_FINISH)
+                sheet.click(ui.ID_FINISH)
                 box = p.try_wait_window("msgbox", 20)
                 if box:
                     windows[:] = [box]  # the wizard has ended: the box alone
                     shot("completed")
                     print(f"Completion message: {box.message()}")
-                    box.click(bench.IDOK)
+                    box.click(ui.IDOK)
                 code = p.wait_exit()
                 print(f"The setup ended with exit code {code}.")
                 result = 0 if code == 0 else 1
@@ -149,13 +151,13 @@ def run_headless(docs=False):
 
 
 def main():
-    plan = bench.PLAN
+    plan = wine.PLAN
     if plan.bits is None:
         print(f"demo: the wizard cannot be shown on this machine: {plan.why_none}")
         return 1
     if plan.bits == 64:
         why = ("the 64-bit path is forced" if plan.forced else "This machine cannot run 32-bit programs")
-        print(f"{why}: the demo shows the 64-bit test build of the same sources ({bench.SETUP_EXE.name}, "
+        print(f"{why}: the demo shows the 64-bit test build of the same sources ({wine.SETUP_EXE.name}, "
               "never shipped), not the 32-bit product.")
     try:
         if "--docs" in sys.argv[1:]:
@@ -163,7 +165,7 @@ def main():
         if os.environ.get("DISPLAY"):
             return run_visible()
         return run_headless()
-    except (bench.BenchError, OSError, subprocess.SubprocessError) as e:
+    except (wine.BenchError, OSError, subprocess.SubprocessError) as e:
         print(f"demo: {e}")
         return 1
 

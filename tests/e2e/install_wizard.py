@@ -1,6 +1,6 @@
 """Shared parts of the install scenarios (test_install*.py): the wizard walked to the install page,
-what the install page shows, packages built with the package tool or byte by byte, installed
-files and shortcuts read back.
+what the install page shows, the data of packages' files, installed files and shortcuts read
+back (the packages themselves: packages.py).
 
 Not a scenario file itself: it holds no tests.
 """
@@ -10,12 +10,12 @@ import os
 import struct
 import subprocess
 import time
-from datetime import datetime
 from pathlib import Path
-from zoneinfo import ZoneInfo
 
-import bench
-from bench import BenchCase
+import packages
+import ui
+import wine
+from scenario import BenchCase
 
 CAPTION = "QUENTARO ｾｯﾄｱｯﾌﾟ"
 COMPLETED = " QUENTAROのｾｯﾄｱｯﾌﾟが完了しました。"
@@ -43,8 +43,8 @@ LINK_NAME = "NRQ QUENTARO.LNK"
 LINK_DESCRIPTION = "QUENTARO for LW-R7100/R710R"
 CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS = 25, 23
 
-PROBE_EXE = bench.WIN_DIR / "tests" / "engine_probe" / "engine_probe.exe"
-STANDIN_EXE = bench.WIN_DIR / "tests" / "engine_probe" / "QuentaroDriver32setup.exe"
+PROBE_EXE = wine.WIN_DIR / "tests" / "engine_probe" / "engine_probe.exe"
+STANDIN_EXE = wine.WIN_DIR / "tests" / "engine_probe" / "QuentaroDriver32setup.exe"
 STANDIN_RECORD = "QuentaroDriver32setup.record"
 
 # Messages and values sent to the setup's windows.
@@ -57,49 +57,13 @@ LOG_HEIGHT_TWIPS = 190
 
 
 # ---------------------------------------------------------------------------------------------
-# Packages
-
-
-def stamp_seconds(stamp, zone=bench.TIME_ZONE):
-    """UTC seconds of a 14-digit local time stamp of the installing computer."""
-    fields = [int(stamp[0:4])] + [int(stamp[i:i + 2]) for i in range(4, 14, 2)]
-    return int(datetime(*fields, tzinfo=ZoneInfo(zone)).timestamp())
+# The data of packages' files
 
 
 def pattern(size, seed):
     """`size` bytes that differ from one seed to the next."""
     block = bytes((seed * 31 + i * 7) & 0xFF for i in range(256))
     return (block * (size // 256 + 1))[:size]
-
-
-def entry(name, target=0, data=b"", time="20240102030405"):
-    return {"name": name, "target": target, "data": data, "time": time}
-
-
-def raw_package(entries, signature=b"KJ47", version=b"V1.0", codepage="cp932"):
-    """A package byte by byte, for what the package tool refuses to build (hostile names, other
-    signatures and versions). entries: dicts with "name" (text or bytes), "time", "target",
-    "data". The check value is right."""
-    table, data = b"", b""
-    offset = 32 + 64 * len(entries)
-    for e in entries:
-        name = e["name"] if isinstance(e["name"], bytes) else e["name"].encode(codepage)
-        record = name.ljust(32, b"\0")[:32] + e["time"].encode("ascii").ljust(16, b"\0")
-        record += struct.pack("<III", offset + len(data), len(e["data"]), e["target"]) + bytes(4)
-        table += record
-        data += e["data"]
-    body = signature + bytes(12) + version + bytes(4) + struct.pack("<I", len(entries)) + bytes(4) + table + data
-    return with_check_value(body)
-
-
-def with_check_value(body):
-    """The bytes followed by their complemented CRC-16/X-25, low byte first."""
-    return body + struct.pack("<H", bench.crc16_x25(body) ^ 0xFFFF)
-
-
-def damaged_at_end(package):
-    """The package with its last byte changed: only the check value is wrong."""
-    return package[:-1] + bytes([package[-1] ^ 0x5A])
 
 
 # ---------------------------------------------------------------------------------------------
@@ -114,13 +78,13 @@ def link_show_command(path):
 
 def run_probe(bench_, *args):
     """One answer line of engine_probe (run in the bench's prefix)."""
-    bench.require_artifacts(PROBE_EXE)
-    r = subprocess.run(bench.WINE + [str(PROBE_EXE)] + [str(a) for a in args], cwd=str(bench_.prefix.drive_c),
+    wine.require_artifacts(PROBE_EXE)
+    r = subprocess.run(wine.WINE + [str(PROBE_EXE)] + [str(a) for a in args], cwd=str(bench_.prefix.drive_c),
                        env=bench_.prefix.env(bench_.display), stdout=subprocess.PIPE,
                        stderr=subprocess.DEVNULL, timeout=120)
     lines = [json.loads(x) for x in r.stdout.decode("ascii").splitlines() if x.startswith("{")]
     if len(lines) != 1 or not lines[0].get("ok"):
-        raise bench.BenchError(f"engine_probe {args}: {lines}")
+        raise wine.BenchError(f"engine_probe {args}: {lines}")
     return lines[0]
 
 
@@ -131,7 +95,7 @@ def run_probe(bench_, *args):
 class InstallCase(BenchCase):
     """Runs the setup on a package and drives it to and through the install page."""
 
-    REQUIRES = (bench.SETUP_EXE, bench.DRIVER_EXE, bench.PACK_TOOL, PROBE_EXE, STANDIN_EXE)
+    REQUIRES = (wine.SETUP_EXE, wine.DRIVER_EXE, wine.PACK_TOOL, PROBE_EXE, STANDIN_EXE)
 
     def prepare(self):
         self.source = self.bench.work_folder("source")
@@ -142,7 +106,7 @@ class InstallCase(BenchCase):
     def system_folder(self):
         """Where the setup's writes to the system folder land: on 64-bit Windows a 32-bit program's
         system32 is the file system's syswow64 (the 64-bit test build writes to system32 itself)."""
-        name = "syswow64" if self.PREFIX == "win64" and bench.PLAN.bits == 32 else "system32"
+        name = "syswow64" if self.PREFIX == "win64" and wine.PLAN.bits == 32 else "system32"
         return self.bench.prefix.drive_c / "windows" / name
 
     def shell_folder(self, csidl):
@@ -168,7 +132,7 @@ class InstallCase(BenchCase):
         if data is not None:
             path.write_bytes(data)
         else:
-            bench.make_package(path, entries)
+            packages.make_package(path, entries)
         return path
 
     def start_setup(self, env=None):
@@ -183,9 +147,9 @@ class InstallCase(BenchCase):
             self.assertEqual(sheet.page_index(), index)
             if index == INSTALL_PAGE - 1 and destination is not None:
                 sheet.set_text(IDC_FOLDER, destination)
-            button = sheet.control(bench.ID_NEXT)
+            button = sheet.control(ui.ID_NEXT)
             self.assertTrue(button["visible"] and button["enabled"], f"Next on page {index}: {button}")
-            sheet.click(bench.ID_NEXT)
+            sheet.click(ui.ID_NEXT)
             if index + 1 < INSTALL_PAGE:
                 sheet.wait_page(index + 1, timeout=20)
                 continue
@@ -209,7 +173,7 @@ class InstallCase(BenchCase):
 
     def page_state(self, sheet):
         """What the install page and the sheet's buttons show now."""
-        back, cancel, finish = (sheet.control(i) for i in (bench.ID_BACK, bench.ID_CANCEL, bench.ID_FINISH))
+        back, cancel, finish = (sheet.control(i) for i in (ui.ID_BACK, ui.ID_CANCEL, ui.ID_FINISH))
         return {"back_visible": back["visible"], "cancel_visible": cancel["visible"],
                 "finish_visible": finish["visible"], "finish_enabled": finish["enabled"],
                 "finish_text": finish["text"], "title": sheet.text(IDC_TITLE), "subtitle": sheet.text(IDC_SUBTITLE)}
@@ -281,7 +245,7 @@ class InstallCase(BenchCase):
         edit never sends it)."""
         page = self.bench.driver.call("page", sheet.hwnd)["page"]
         control = sheet.control(IDC_LOG)["hwnd"]
-        enp = bench.pack_enprotected(control, id_from, EN_PROTECTED, WM_CHAR, ord("x"), 0, 0, 1)
+        enp = ui.pack_enprotected(control, id_from, EN_PROTECTED, WM_CHAR, ord("x"), 0, 0, 1)
         return self.bench.driver.call("send-inprocess", sheet.hwnd, f"h{page}", WM_NOTIFY, id_from, "buf",
                                       enp.hex(), len(enp))["result"]
 
@@ -295,7 +259,7 @@ class InstallCase(BenchCase):
 
     def dismiss(self, box, timeout=10):
         """OK on a message box; returns once the box is gone (the click is posted)."""
-        box.click(bench.IDOK)
+        box.click(ui.IDOK)
         deadline = time.monotonic() + timeout
         while box.exists():
             if time.monotonic() > deadline:
@@ -305,17 +269,17 @@ class InstallCase(BenchCase):
     def finish(self, p, sheet):
         """Presses the enabled Finish button: the completion message without an icon, then exit 0."""
         self.assertCompletedState(self.page_state(sheet))
-        sheet.click(bench.ID_FINISH)
+        sheet.click(ui.ID_FINISH)
         box = p.wait_msgbox()
         self.assertBox(p, box, COMPLETED, icon=False)
-        box.click(bench.IDOK)
+        box.click(ui.IDOK)
         self.assertEqual(p.wait_exit(), EXIT_FINISHED)
 
     def assertFileWritten(self, path, data, stamp):
         self.assertTrue(path.is_file(), path)
         self.assertEqual(path.read_bytes(), data, path)
         # Wine keeps the last-write time; it cannot keep a creation time of its own.
-        self.assertEqual(os.stat(path).st_mtime, stamp_seconds(stamp), path)
+        self.assertEqual(os.stat(path).st_mtime, packages.stamp_seconds(stamp), path)
 
     def assertLinks(self, destination_win):
         """One link per all-users folder, to QUENTARO.exe in the destination folder."""

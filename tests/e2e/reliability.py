@@ -1,7 +1,7 @@
-"""Shared parts of the reliability scenarios (test_reliability_*.py): packages patched byte by byte
-and sealed again with their check value (also multi-gigabyte sparse ones), the disk listed before
-and after a run, a bench whose Wine runs as an ordinary user, and the table of outcomes that the
-scenarios record and docs/RELIABILITY.md is rendered from.
+"""Shared parts of the reliability scenarios (test_reliability_*.py): the disk listed before and
+after a run, a bench whose Wine runs as an ordinary user, and the table of outcomes that the
+scenarios record and docs/RELIABILITY.md is rendered from (the packages they patch and seal again:
+packages.py).
 
 Not a scenario file itself: it holds no tests. Run as a program it renders the table:
 
@@ -13,171 +13,26 @@ import os
 import pwd
 import shutil
 import stat
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
 
-import bench
 import install_wizard as iw
+import scenario
+import ui
+import wine
 
-RECORD_DIR = bench.NATIVE_DIR / "reliability"
+RECORD_DIR = wine.NATIVE_DIR / "reliability"
 
-# The messages of the engine that the Parts leave to this program (core/messages.h).
+# The engine's own messages (core/messages.h).
 MSG_READ_FAILED = "ﾃﾞｰﾀﾌｧｲﾙの読み込みに失敗しました。ｾｯﾄｱｯﾌﾟを終了します。"
 MSG_WRITE_FAILED = "ﾌｧｲﾙの書き込みに失敗しました。ｾｯﾄｱｯﾌﾟを終了します。"
 MSG_DISK_FULL = "ﾃﾞｨｽｸの空き容量が不足しています。ｾｯﾄｱｯﾌﾟを終了します。"
 MSG_DRIVER_INSTALLER = "ﾄﾞﾗｲﾊﾞｰのｲﾝｽﾄｰﾙﾌﾟﾛｸﾞﾗﾑを起動出来ません。ｾｯﾄｱｯﾌﾟを終了します。"
 
 GIB = 1 << 30
-
-# ---------------------------------------------------------------------------------------------
-# Check value: CRC-16/X-25, table-driven, and over long runs of zero bytes without reading them
-
-
-def _table():
-    table = []
-    for i in range(256):
-        r = i
-        for _ in range(8):
-            r = (r >> 1) ^ 0x8408 if r & 1 else r >> 1
-        table.append(r)
-    return table
-
-
-CRC_TABLE = _table()
-
-
-def crc_register(data, r=0xFFFF):
-    """The CRC-16/X-25 register after `data` (no final complement)."""
-    t = CRC_TABLE
-    for b in data:
-        r = t[(r ^ b) & 0xFF] ^ (r >> 8)
-    return r
-
-
-def _apply(matrix, r):
-    out = 0
-    bit = 0
-    while r:
-        if r & 1:
-            out ^= matrix[bit]
-        r >>= 1
-        bit += 1
-    return out
-
-
-def crc_zeros(r, count):
-    """The register after `count` zero bytes: one zero byte is a linear map of the register, so
-    `count` of them are that map raised to `count`, by repeated squaring."""
-    step = [crc_register(b"\0", 1 << i) for i in range(16)]
-    while count:
-        if count & 1:
-            r = _apply(step, r)
-        step = [_apply(step, column) for column in step]
-        count >>= 1
-    return r
-
-
-def seal(body):
-    """The bytes followed by their complemented CRC-16/X-25, low byte first."""
-    return bytes(body) + struct.pack("<H", crc_register(body) ^ 0xFFFF)
-
-
-def is_sealed(package):
-    return len(package) >= 2 and crc_register(package) == 0xF0B8
-
-
-# ---------------------------------------------------------------------------------------------
-# Packages
-
-
-class Package:
-    """A package as bytes, with its entry records read and patched in place."""
-
-    def __init__(self, data):
-        self.data = bytearray(data)
-
-    @classmethod
-    def build(cls, folder, entries):
-        """Built by the package tool from install_wizard.entry() dicts."""
-        path = Path(folder) / "tool.cab"
-        bench.make_package(path, entries)
-        data = path.read_bytes()
-        path.unlink()
-        return cls(data)
-
-    @property
-    def entry_count(self):
-        return struct.unpack_from("<I", self.data, 24)[0]
-
-    @entry_count.setter
-    def entry_count(self, value):
-        struct.pack_into("<I", self.data, 24, value)
-
-    @staticmethod
-    def record(i):
-        return 32 + 64 * i
-
-    def entry(self, i):
-        at = self.record(i)
-        offset, size, target = struct.unpack_from("<IIB", self.data, at + 48)
-        return {"name": bytes(self.data[at:at + 32]).split(b"\0", 1)[0], "time": bytes(self.data[at + 32:at + 48]),
-                "offset": offset, "size": size, "target": target}
-
-    def entry_data(self, i):
-        e = self.entry(i)
-        return bytes(self.data[e["offset"]:e["offset"] + e["size"]])
-
-    def patch(self, i, name=None, time=None, offset=None, size=None, target=None):
-        at = self.record(i)
-        if name is not None:
-            raw = name if isinstance(name, bytes) else name.encode("cp932")
-            self.data[at:at + 32] = raw.ljust(32, b"\0")[:32]
-        if time is not None:
-            raw = time if isinstance(time, bytes) else time.encode("ascii")
-            self.data[at + 32:at + 48] = raw.ljust(16, b"\0")[:16]
-        if offset is not None:
-            struct.pack_into("<I", self.data, at + 48, offset)
-        if size is not None:
-            struct.pack_into("<I", self.data, at + 52, size)
-        if target is not None:
-            self.data[at + 56] = target
-        return self
-
-    def sealed(self):
-        """The bytes with the check value computed again over everything before it."""
-        return seal(self.data[:-2])
-
-    def cut(self, length, reseal):
-        """The first `length` bytes; with `reseal`, followed by a check value that is right for them
-        (a package cut short and sealed again passes the check value test)."""
-        body = bytes(self.data[:length])
-        return seal(body) if reseal else body
-
-
-def write_sparse_package(path, head, length):
-    """A package of `length` bytes: `head`, zero bytes (a hole in the file, taking no disk space)
-    and the check value over both, in the last two bytes."""
-    r = crc_zeros(crc_register(head), length - 2 - len(head))
-    with open(path, "wb") as f:
-        f.write(head)
-        f.truncate(length - 2)
-        f.seek(length - 2)
-        f.write(struct.pack("<H", r ^ 0xFFFF))
-    return path
-
-
-def sparse_head(entries, data):
-    """Header and entry table (entries: (name, time, offset, size, target)) followed by `data`."""
-    table = b""
-    for name, stamp, offset, size, target in entries:
-        table += name.encode("cp932").ljust(32, b"\0") + stamp.encode("ascii").ljust(16, b"\0")
-        table += struct.pack("<III", offset, size, target) + bytes(4)
-    return b"KJ47" + bytes(12) + b"V1.0" + bytes(4) + struct.pack("<I", len(entries)) + bytes(4) + table + data
-
 
 # ---------------------------------------------------------------------------------------------
 # The disk before and after
@@ -350,19 +205,19 @@ class ReliabilityCase(iw.InstallCase):
         """Walks the wizard to the install page with `destination` and waits for the job's end:
         {"message", "code", "log", "box_owner_ok"}. `before_next` runs on the destination page just
         before Next; `during(p, sheet)` is called repeatedly while the job runs."""
-        exe = self.source / bench.SETUP_NAME
+        exe = self.source / wine.SETUP_NAME
         if not exe.exists():
             self.bench.copy_setup(self.source)
         p = self.bench.start(exe, self.source)
         sheet = p.wait_sheet()
         for index in range(iw.INSTALL_PAGE - 1):
             sheet.wait_page(index, timeout=20)
-            sheet.click(bench.ID_NEXT)
+            sheet.click(ui.ID_NEXT)
         sheet.wait_page(iw.INSTALL_PAGE - 1, timeout=20)
         sheet.set_text(iw.IDC_FOLDER, destination)
         if before_next:
             before_next(p, sheet)
-        sheet.click(bench.ID_NEXT)
+        sheet.click(ui.ID_NEXT)
         deadline = time.monotonic() + timeout
         result = {"message": None, "code": None, "log": None}
         while True:
@@ -371,10 +226,10 @@ class ReliabilityCase(iw.InstallCase):
                 result["log"] = self.safe_log(sheet)
                 result["message"] = box.message()
                 self.assertBox(p, box, result["message"])
-                box.click(bench.IDOK)
+                box.click(ui.IDOK)
                 try:
                     result["code"] = p.wait_exit(30)
-                except bench.BenchError:
+                except wine.BenchError:
                     self.fail(f"the setup did not end after {result['message']!r}: {p.windows(deep=True)}")
                 break
             code = p.exit_code()
@@ -382,7 +237,7 @@ class ReliabilityCase(iw.InstallCase):
                 result["code"] = code
                 break
             r = self.bench.driver.call("page", sheet.hwnd, check=False)
-            if r.get("ok") and r["index"] == iw.INSTALL_PAGE and sheet.control(bench.ID_FINISH)["enabled"]:
+            if r.get("ok") and r["index"] == iw.INSTALL_PAGE and sheet.control(ui.ID_FINISH)["enabled"]:
                 result["log"] = self.safe_log(sheet)
                 if finish:
                     self.finish(p, sheet)
@@ -397,7 +252,7 @@ class ReliabilityCase(iw.InstallCase):
     def safe_log(self, sheet):
         try:
             return self.log_lines(sheet)
-        except bench.BenchError:
+        except wine.BenchError:
             return None
 
 
@@ -432,7 +287,7 @@ def chown_tree(top, user):
     subprocess.run(["chown", "-R", f"{user.pw_uid}:{user.pw_gid}", str(top)], check=True)
 
 
-class UserPrefix(bench.Prefix):
+class UserPrefix(wine.Prefix):
     def __init__(self, kind, label, user):
         # The work tree may lie in a folder that only root can enter (a clone in a private temporary
         # folder): the user's prefix and the programs it runs live in a folder of their own in /tmp.
@@ -443,16 +298,16 @@ class UserPrefix(bench.Prefix):
         (self.dir / "wineserver").unlink(missing_ok=True)
         self.programs = self.root / "programs"
         self.programs.mkdir()
-        shutil.copy2(bench.DRIVER_EXE, self.programs)
+        shutil.copy2(wine.DRIVER_EXE, self.programs)
         chown_tree(self.root, user)
 
     def remove(self):
-        if not bench.KEEP_RUNS:
+        if not wine.KEEP_RUNS:
             shutil.rmtree(self.root, ignore_errors=True)
 
     def kill_server(self):
         for arg in ("-k", "-w"):
-            subprocess.run(as_user(self.user) + bench.WINESERVER + [arg], env=self.env(), stdout=subprocess.DEVNULL,
+            subprocess.run(as_user(self.user) + wine.WINESERVER + [arg], env=self.env(), stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=60)
 
     def reset(self):
@@ -460,27 +315,27 @@ class UserPrefix(bench.Prefix):
         chown_tree(self.drive_c, self.user)
 
 
-class UserDriver(bench.Driver):
+class UserDriver(ui.Driver):
     def __init__(self, prefix, display, log_path):
-        bench.require_artifacts(bench.DRIVER_EXE)
+        wine.require_artifacts(wine.DRIVER_EXE)
         self._log = open(log_path, "ab")
-        driver = prefix.programs / bench.DRIVER_EXE.name
-        self.proc = subprocess.Popen(as_user(prefix.user) + bench.WINE + [str(driver)], env=prefix.env(display),
+        driver = prefix.programs / wine.DRIVER_EXE.name
+        self.proc = subprocess.Popen(as_user(prefix.user) + wine.WINE + [str(driver)], env=prefix.env(display),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self._log)
         self._buf = b""
         self.call("hello", timeout=120)
 
 
-class UserBench(bench.Bench):
+class UserBench(scenario.Bench):
     def __init__(self, kind, label, user):
         started = time.monotonic()
-        self.display_server = bench.Display()
+        self.display_server = wine.Display()
         self.display = self.display_server.name
         self.prefix = UserPrefix(kind, label, user)
         self.driver = UserDriver(self.prefix, self.display, self.prefix.root / "wine.log")
         self.processes = []
         self.info = self.driver.call("sysinfo")
-        bench.log(f"user bench {label} on {kind} ready in {time.monotonic() - started:.1f} s as {user.pw_name}")
+        wine.log(f"user bench {label} on {kind} ready in {time.monotonic() - started:.1f} s as {user.pw_name}")
 
     def work_folder(self, name):
         folder = super().work_folder(name)

@@ -33,7 +33,7 @@ def main(argv):
         return 2
     name = argv[1]
     sys.path.insert(0, str(Path(__file__).resolve().parent))
-    import bench
+    import wine
 
     module = importlib.import_module(name)
     suite = unittest.defaultTestLoader.loadTestsFromModule(module)
@@ -47,15 +47,15 @@ def main(argv):
     ran = result.testsRun - whole_skips
     record = {
         "file": f"e2e.{name}",
-        "bits": bench.PLAN.bits,
-        "build": bench.PLAN.describe(),
-        "setup": str(bench.SETUP_EXE) if bench.PLAN.bits else None,
-        "prefixes": sorted(bench.USED_KINDS),
+        "bits": wine.PLAN.bits,
+        "build": wine.PLAN.describe(),
+        "setup": str(wine.SETUP_EXE) if wine.PLAN.bits else None,
+        "prefixes": sorted(wine.USED_KINDS),
         "ran": ran,
         "failed": len(result.failures) + len(result.errors) + len(result.unexpectedSuccesses),
         "skipped": skipped,
     }
-    records = bench.RECORD_DIR
+    records = wine.RECORD_DIR
     records.mkdir(parents=True, exist_ok=True)
     tmp = records / f".{name}.{os.getpid()}"
     tmp.write_text(json.dumps(record, ensure_ascii=False, indent=1), encoding="utf-8")

@@ -5,7 +5,9 @@ import os
 import re
 import unittest
 
-import bench
+import packages
+import scenario
+import ui
 from test_pages import DESTINATION, INSTALL, WizardCase
 
 FOLDER, BROWSE, FREE_SPACE, NEED_SPACE = 1011, 1012, 1026, 1027
@@ -39,7 +41,7 @@ class DestinationCase(WizardCase):
         self.assertEqual(self.selection(sheet, FOLDER), (0, len(sheet.text(FOLDER))))
 
     def drive_c_tree(self):
-        return bench.tree(self.bench.prefix.drive_c)
+        return scenario.tree(self.bench.prefix.drive_c)
 
 
 class Defaults(DestinationCase):
@@ -145,20 +147,20 @@ class Rejections(DestinationCase):
             with self.subTest(text=text):
                 before = self.drive_c_tree()
                 sheet.set_text(FOLDER, text)
-                sheet.click(bench.ID_NEXT)
+                sheet.click(ui.ID_NEXT)
                 box = p.wait_msgbox()
                 self.assertEqual(box.caption(), ERROR_CAPTION)
                 self.assertEqual(box.message(), INVALID_PATH)
                 self.assertTrue(box.has_icon())
-                self.assertEqual(box.control(bench.IDOK)["text"], "OK")
+                self.assertEqual(box.control(ui.IDOK)["text"], "OK")
                 self.assertEqual(box.info["owner"], sheet.hwnd)
-                box.answer(bench.IDOK)
+                box.answer(ui.IDOK)
                 self.assertNoMessageBox(p, 0.5)
                 self.assertEqual(sheet.page_index(), DESTINATION)
                 self.assertEqual(sheet.text(FOLDER), text)
                 self.assertFolderSelected(sheet)
                 self.assertEqual(self.close_state(sheet) & (MF_DISABLED | MF_GRAYED), 0, "Close still enabled")
-                self.assertEqual(bench.tree_diff(before, self.drive_c_tree()), ([], [], []))
+                self.assertEqual(scenario.tree_diff(before, self.drive_c_tree()), ([], [], []))
 
 
 class Acceptance(DestinationCase):
@@ -181,9 +183,9 @@ class Acceptance(DestinationCase):
                 self.fresh()
                 p, sheet = self.to_destination()
                 bench_dir = self.bench.prefix.drive_c / "bench"
-                before = bench.tree(bench_dir)
+                before = scenario.tree(bench_dir)
                 self.accept(sheet, text)
-                added, removed, _ = bench.tree_diff(before, bench.tree(bench_dir))
+                added, removed, _ = scenario.tree_diff(before, scenario.tree(bench_dir))
                 self.assertEqual(sorted(added), sorted(created))
                 self.assertEqual(removed, [])
                 for folder in created:
@@ -199,12 +201,12 @@ class Acceptance(DestinationCase):
                 (existing / "file.txt").write_bytes(b"kept")
                 before = self.drive_c_tree()
                 self.accept(sheet, text)
-                self.assertEqual(bench.tree_diff(before, self.drive_c_tree()), ([], [], []))
+                self.assertEqual(scenario.tree_diff(before, self.drive_c_tree()), ([], [], []))
 
     def test_close_stays_disabled_after_acceptance(self):
         # A package that installs, so that no message of the install page takes the keyboard.
         package = self.folder / "QUENTARO.cab"
-        bench.make_package(package, [{"name": "QUENTARO.exe", "data": b"MZ", "target": 0}])
+        packages.make_package(package, [{"name": "QUENTARO.exe", "data": b"MZ", "target": 0}])
         p, sheet = self.to_destination(package.read_bytes())
         self.assertEqual(self.close_state(sheet) & (MF_DISABLED | MF_GRAYED), 0)
         self.accept(sheet, "C:\\bench\\closing")
@@ -233,7 +235,7 @@ class Browser(DestinationCase):
         sheet.focus(BROWSE)
         browser = self.open_browser(p, sheet)
         self.shot("browser")
-        browser.click(bench.IDCANCEL)
+        browser.click(ui.IDCANCEL)
         browser.wait_destroyed()
         sheet.wait_page(DESTINATION)
         self.assertEqual(sheet.text(FOLDER), typed)
@@ -246,7 +248,7 @@ class Browser(DestinationCase):
         sheet.set_text(FOLDER, "")
         self.assertEqual(sheet.text(FREE_SPACE), FREE_UNKNOWN)
         browser = self.open_browser(p, sheet)
-        browser.click(bench.IDOK)  # the browser's first item: the desktop, a file-system folder here
+        browser.click(ui.IDOK)  # the browser's first item: the desktop, a file-system folder here
         browser.wait_destroyed()
         chosen = sheet.text(FOLDER)
         self.assertTrue(chosen.startswith("C:\\"), chosen)

@@ -9,20 +9,18 @@ and current folder next to itself.
 
 import json
 import os
-import shutil
 import struct
 import subprocess
 import tempfile
 import unittest
-from datetime import datetime
 from pathlib import Path
-from zoneinfo import ZoneInfo
 
-import bench
-from bench import BenchCase
+import wine
+from packages import entry, make_package, stamp_seconds
+from scenario import BenchCase
 
-PROBE_EXE = bench.WIN_DIR / "tests" / "engine_probe" / "engine_probe.exe"
-STANDIN_EXE = bench.WIN_DIR / "tests" / "engine_probe" / "QuentaroDriver32setup.exe"
+PROBE_EXE = wine.WIN_DIR / "tests" / "engine_probe" / "engine_probe.exe"
+STANDIN_EXE = wine.WIN_DIR / "tests" / "engine_probe" / "QuentaroDriver32setup.exe"
 RECORD_NAME = "QuentaroDriver32setup.record"
 
 MSG_NOT_FOUND = "ﾃﾞｰﾀﾌｧｲﾙが見つかりません。ｾｯﾄｱｯﾌﾟを終了します。"
@@ -34,40 +32,8 @@ MSG_DRIVER_INSTALLER = "ﾄﾞﾗｲﾊﾞｰのｲﾝｽﾄｰﾙﾌﾟﾛｸ�
 ENGINE_STEPS = ["CheckSignature", "CheckVersion", "CheckCrc", "ExtractFiles", "CreateShortcuts"]
 
 
-def stamp_seconds(stamp, zone=bench.TIME_ZONE):
-    """UTC seconds of a 14-digit local time stamp in a time zone (the earlier reading when the
-    local time occurs twice)."""
-    fields = [int(stamp[0:4])] + [int(stamp[i:i + 2]) for i in range(4, 14, 2)]
-    return int(datetime(*fields, tzinfo=ZoneInfo(zone)).timestamp())
-
-
 def pattern(size, seed):
     return bytes((seed + i * 7) & 0xFF for i in range(size))
-
-
-def build_package(path, entries, codepage=932):
-    """Builds a package with the package tool from entries (name, time, target, data)."""
-    bench.require_artifacts(bench.PACK_TOOL)
-    work = Path(tempfile.mkdtemp(prefix="pack."))
-    try:
-        lines = []
-        for i, e in enumerate(entries):
-            source = work / f"data{i}"
-            source.write_bytes(e["data"])
-            lines.append(f"name={e['name']}\ttime={e['time']}\ttarget={e['target']}\tsource={source}\n")
-        manifest = work / "manifest.txt"
-        manifest.write_text("".join(lines), encoding="utf-8")
-        r = subprocess.run([str(bench.PACK_TOOL), "build", "--codepage", str(codepage), "--manifest",
-                            str(manifest), "--output", str(path)], capture_output=True, text=True)
-        if r.returncode != 0:
-            raise bench.BenchError(f"package tool failed ({r.returncode}): {r.stderr}")
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    return Path(path)
-
-
-def entry(name, target=0, data=b"", time="20240102030405"):
-    return {"name": name, "target": target, "data": data, "time": time}
 
 
 def link_show_command(path):
@@ -102,7 +68,7 @@ class ProbeRun:
 def run_probe(prefix, args, cwd, display=None, env=None, watch=None, timeout=180):
     """Runs engine_probe; `watch` sees each line as it arrives (the driver stand-in keeps the
     output pipe open until it ends, so only a line read at once tells what had happened then)."""
-    proc = subprocess.Popen(bench.WINE + [str(PROBE_EXE)] + [str(a) for a in args], cwd=str(cwd),
+    proc = subprocess.Popen(wine.WINE + [str(PROBE_EXE)] + [str(a) for a in args], cwd=str(cwd),
                             env=env or prefix.env(display), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     lines = []
     try:
@@ -122,7 +88,7 @@ def run_probe(prefix, args, cwd, display=None, env=None, watch=None, timeout=180
 
 
 class EngineCase(BenchCase):
-    REQUIRES = (bench.DRIVER_EXE, PROBE_EXE, STANDIN_EXE, bench.PACK_TOOL)
+    REQUIRES = (wine.DRIVER_EXE, PROBE_EXE, STANDIN_EXE, wine.PACK_TOOL)
 
     def probe(self, *args, cwd=None, env=None, watch=None):
         return run_probe(self.bench.prefix, args, cwd or self.bench.prefix.drive_c, self.bench.display, env, watch)
@@ -181,7 +147,7 @@ class EngineOnWindows7(EngineCase):
             entry("xponly.dll", 2, pattern(50, 5), "20120707070707"),
             entry("vistaonly.dll", 1, pattern(50, 6), "20120707070707"),
         ]
-        build_package(source / "QUENTARO.cab", entries)
+        make_package(source / "QUENTARO.cab", entries)
         return entries
 
     def test_complete_run_writes_files_times_driver_and_links(self):
@@ -241,7 +207,7 @@ class EngineOnWindows7(EngineCase):
         # The shell shows no box of its own; the extraction reports that the installer cannot be
         # started and fails, after the files are written. No link is made.
         source, dest, dest_win = self.setup_folders()
-        build_package(source / "QUENTARO.cab", [entry("QUENTARO.exe", 0, b"MZ")])
+        make_package(source / "QUENTARO.cab", [entry("QUENTARO.exe", 0, b"MZ")])
         run = self.install(source, dest_win)
         self.assertEqual(run.results(), [(step, 1) for step in ENGINE_STEPS[:3]] + [("ExtractFiles", 0)])
         self.assertEqual(run.errors(), [MSG_DRIVER_INSTALLER])
@@ -289,14 +255,14 @@ class EngineOnWindows7(EngineCase):
 
     def test_application_name_keeps_its_case_on_disk(self):
         source, dest, dest_win = self.setup_folders()
-        build_package(source / "QUENTARO.cab", [entry("quentaro.EXE", 0, b"MZ")])
+        make_package(source / "QUENTARO.cab", [entry("quentaro.EXE", 0, b"MZ")])
         self.assertCompleteRun(self.install(source, dest_win, kind=0))
         link = self.read_link(self.shell_folder(CSIDL_COMMON_PROGRAMS) / LINK_NAME)
         self.assertEqual(link["target"], dest_win + "\\quentaro.EXE")
 
     def test_missing_application_writes_no_link(self):
         source, dest, dest_win = self.setup_folders()
-        build_package(source / "QUENTARO.cab", [entry("readme.txt", 0, b"text")])
+        make_package(source / "QUENTARO.cab", [entry("readme.txt", 0, b"text")])
         run = self.install(source, dest_win, kind=0)
         self.assertEqual(run.results(), [(step, 1) for step in ENGINE_STEPS[:-1]] + [("CreateShortcuts", 0)])
         self.assertEqual(run.code, 2)
@@ -305,7 +271,7 @@ class EngineOnWindows7(EngineCase):
 
     def test_package_locked_by_another_process_is_not_found(self):
         source, dest, dest_win = self.setup_folders()
-        package = build_package(source / "QUENTARO.cab", [entry("QUENTARO.exe", 0, b"MZ")])
+        package = make_package(source / "QUENTARO.cab", [entry("QUENTARO.exe", 0, b"MZ")])
         self.bench.lock(package)
         try:
             run = self.install(source, dest_win)
@@ -378,7 +344,7 @@ class EngineOnSmallDrive(EngineCase):
         self.assertEqual(self.probe_one("free", "Q:\\")["ok"], False)
 
         source = self.bench.work_folder("source")
-        build_package(source / "QUENTARO.cab", [entry("QUENTARO.exe", 0, b"MZ"),
+        make_package(source / "QUENTARO.cab", [entry("QUENTARO.exe", 0, b"MZ"),
                                                 entry("big.dat", 0, pattern(2 * 1024 * 1024, 9))])
         run = self.install(source, "D:\\", kind=2)
         self.assertEqual(run.results()[-1], ("ExtractFiles", 0))
@@ -403,7 +369,7 @@ class EngineOnVista(EngineCase):
             entry("plainvista.dll", 3, pattern(10, 4), "20100505050506"),
             entry("SY%5win7only.dll", 5, pattern(100, 5), "20110606060606"),
         ]
-        build_package(source / "QUENTARO.cab", entries)
+        make_package(source / "QUENTARO.cab", entries)
         self.assertEqual(self.probe_one("platform")["kind"], 3)
 
         run = self.install(source, dest_win)
@@ -429,7 +395,7 @@ class EngineOnVista(EngineCase):
 
     def test_driver_runs_only_on_kind_5(self):
         source, dest, dest_win = self.setup_folders()
-        build_package(source / "QUENTARO.cab", [
+        make_package(source / "QUENTARO.cab", [
             entry("QUENTARO.exe", 0, b"MZ"),
             entry("QuentaroDriver32setup.exe", 0, STANDIN_EXE.read_bytes()),
             entry("xponly.dll", 2, b"x"),
@@ -453,13 +419,13 @@ class PlatformKindOfEachPrefix(unittest.TestCase):
     EXPECTED = {"win64": 4, "win2k": 1, "winxp": 2, "vista": 3, "win7": 5}
 
     def test_every_prefix(self):
-        bench.require_wine()
-        bench.require_artifacts(PROBE_EXE)
+        wine.require_wine()
+        wine.require_artifacts(PROBE_EXE)
         for kind, platform_kind in self.EXPECTED.items():
             with self.subTest(kind=kind):
                 if platform_kind == 4:
-                    bench.require_wine(needs_wow64=True)
-                prefix = bench.Prefix(kind, "engine-platform")
+                    wine.require_wine(needs_wow64=True)
+                prefix = wine.Prefix(kind, "engine-platform")
                 try:
                     run = run_probe(prefix, ["platform"], prefix.drive_c)
                 finally:

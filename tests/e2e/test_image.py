@@ -7,7 +7,7 @@ import shutil
 import subprocess
 import unittest
 
-import bench
+import wine
 
 
 
@@ -25,13 +25,13 @@ SYSTEM_DLLS = {
 
 
 class ProgramImage(unittest.TestCase):
-    EXE = bench.PRODUCT_EXE
+    EXE = wine.PRODUCT_EXE
     FORMAT = "pei-i386"
     ARCH = "i686"
 
     @classmethod
     def setUpClass(cls):
-        bench.require_artifacts(cls.EXE)
+        wine.require_artifacts(cls.EXE)
         r = subprocess.run([objdump(cls.ARCH), "-p", str(cls.EXE)], capture_output=True, text=True, check=True)
         cls.dump = r.stdout
 
@@ -49,7 +49,7 @@ class ProgramImage(unittest.TestCase):
 
 
 class TestBuildImage(ProgramImage):
-    EXE = bench.TEST_BUILD_EXE
+    EXE = wine.TEST_BUILD_EXE
     FORMAT = "pei-x86-64"
     ARCH = "x86_64"
 

@@ -8,9 +8,11 @@ import json
 import subprocess
 import unittest
 
-import bench
 import install_wizard as iw
-from install_wizard import InstallCase, entry, pattern
+import scenario
+import wine
+from install_wizard import InstallCase, pattern
+from packages import entry
 
 
 def full_package():
@@ -65,7 +67,7 @@ class CompleteRun(InstallCase):
         dest_names, system_names = WRITTEN[kind]
         destination = (destination_text or iw.DEFAULT_DESTINATION).lstrip(" ")
         dest = self.bench.prefix.host_path(destination)
-        system_before = bench.tree(self.system_folder)
+        system_before = scenario.tree(self.system_folder)
 
         p, sheet = self.run_to_install_page(destination_text)
         record = dest / iw.STANDIN_RECORD
@@ -100,7 +102,7 @@ class CompleteRun(InstallCase):
         self.assertEqual(sorted(x.name for x in dest.iterdir()), sorted(set(dest_names) | extra))
         # Nothing else in the system folder was added, changed or removed.
         ours = set(system_names.values())
-        self.assertEqual({k: v for k, v in bench.tree(self.system_folder).items() if k not in ours},
+        self.assertEqual({k: v for k, v in scenario.tree(self.system_folder).items() if k not in ours},
                          {k: v for k, v in system_before.items() if k not in ours})
         for name in ALL_SYSTEM_NAMES:
             if name not in system_names.values():
@@ -126,7 +128,7 @@ class CompleteRun(InstallCase):
         """What `quentaro-pack plan` says of this class of Windows is what the setup did: the files
         in the destination folder (names and sizes), the files in the system folder, whether the
         driver installer ran, and a completed installation with its shortcuts."""
-        r = subprocess.run([str(bench.PACK_TOOL), "plan", "--json", str(self.source / iw.PACKAGE)],
+        r = subprocess.run([str(wine.PACK_TOOL), "plan", "--json", str(self.source / iw.PACKAGE)],
                            capture_output=True, text=True)
         self.assertEqual(r.returncode, 0, r.stderr)
         plan = next(k for k in json.loads(r.stdout)["kinds"] if k["kind"] == kind)

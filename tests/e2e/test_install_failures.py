@@ -10,9 +10,13 @@ button and a press of the disabled Finish button change nothing, and the install
 import time
 import unittest
 
-import bench
 import install_wizard as iw
-from install_wizard import InstallCase, entry, pattern, raw_package
+import packages
+import scenario
+import ui
+import wine
+from install_wizard import InstallCase, pattern
+from packages import entry, raw_package
 
 
 def good_entries():
@@ -20,7 +24,7 @@ def good_entries():
             entry("64%4wow64only.dll", 4, pattern(300, 3))]
 
 
-def package_bytes(entries=None, signature=b"KJ47", version=b"V1.0"):
+def package_bytes(entries=None, signature=packages.SIGNATURE, version=packages.VERSION):
     return raw_package(entries or good_entries(), signature=signature, version=version)
 
 
@@ -35,7 +39,7 @@ class FailedInstall(InstallCase):
     CASES = [
         ("wrong signature", lambda: package_bytes(signature=b"KJ48"), iw.MSG_DAMAGED, [iw.LOG_FIRST]),
         ("version after V1.0", lambda: package_bytes(version=b"V1.1"), iw.MSG_DAMAGED, [iw.LOG_FIRST]),
-        ("damaged check value", lambda: iw.damaged_at_end(package_bytes()), iw.MSG_DAMAGED, [iw.LOG_FIRST]),
+        ("damaged check value", lambda: packages.damaged_at_end(package_bytes()), iw.MSG_DAMAGED, [iw.LOG_FIRST]),
         ("no entry for the destination", lambda: package_bytes([entry("64%4wow64only.dll", 4, b"x" * 99),
                                                                 entry("XP%2xponly.dll", 2, b"y" * 10)]),
          None, [iw.LOG_FIRST]),
@@ -68,7 +72,7 @@ class FailedInstall(InstallCase):
 
     def assertFailedRun(self, message, log, destination="C:\\QUENTARO", written=()):
         dest = self.bench.prefix.host_path(destination)
-        system_before = bench.tree(self.system_folder)
+        system_before = scenario.tree(self.system_folder)
         before = {x.name for x in dest.iterdir()} if dest.is_dir() else set()
         p, sheet = self.run_to_install_page(destination)
         if message is None:
@@ -85,14 +89,14 @@ class FailedInstall(InstallCase):
             self.assertEqual(box.info["owner"], sheet.hwnd)
             self.assertRunningState(self.page_state(sheet))
             self.assertEqual(self.log_lines(sheet), log)
-            box.click(bench.IDOK)
+            box.click(ui.IDOK)
             self.assertEqual(p.wait_exit(), iw.EXIT_FAILED)
         self.assertFalse(sheet.exists())
         # Nothing written but the files before a failed one; no links; the system folder as it was.
         self.assertEqual({x.name for x in dest.iterdir()} - before, set(written))
         self.assertFalse((dest.parent / "evil.txt").exists())
         self.assertFalse((self.bench.prefix.drive_c / "evil.txt").exists())
-        self.assertEqual(bench.tree(self.system_folder), system_before)
+        self.assertEqual(scenario.tree(self.system_folder), system_before)
         self.assertNoLinks()
 
 
@@ -106,7 +110,7 @@ class EndingWhileInstalling(InstallCase):
 
     def held_package(self):
         self.write_package([entry("QUENTARO.exe", 0, pattern(2000, 1)), entry("Quentaro.inf", 0, b"[Version]\r\n"),
-                            entry("QuentaroDriver32setup.exe", 0, bench.helper_exe("quentaro-held-installer.exe")
+                            entry("QuentaroDriver32setup.exe", 0, wine.helper_exe("quentaro-held-installer.exe")
                                   .read_bytes())])
         return self.bench.prefix.host_path(self.DESTINATION)
 
@@ -130,12 +134,12 @@ class EndingWhileInstalling(InstallCase):
             ("title-bar close", lambda: self.bench.driver.call("post", sheet.hwnd, 0, iw.WM_SYSCOMMAND,
                                                                iw.SC_CLOSE, 0)),
             ("WM_CLOSE", lambda: self.bench.driver.call("post", sheet.hwnd, 0, iw.WM_CLOSE, 0, 0)),
-            ("hidden Cancel", lambda: sheet.click(bench.ID_CANCEL)),
-            ("hidden Back", lambda: sheet.click(bench.ID_BACK)),
-            ("disabled Finish", lambda: sheet.click(bench.ID_FINISH)),
-            ("PSM_PRESSBUTTON Finish", lambda: sheet.press(bench.PSBTN_FINISH)),
-            ("PSM_PRESSBUTTON Cancel", lambda: sheet.press(bench.PSBTN_CANCEL)),
-            ("PSM_PRESSBUTTON Back", lambda: sheet.press(bench.PSBTN_BACK)),
+            ("hidden Cancel", lambda: sheet.click(ui.ID_CANCEL)),
+            ("hidden Back", lambda: sheet.click(ui.ID_BACK)),
+            ("disabled Finish", lambda: sheet.click(ui.ID_FINISH)),
+            ("PSM_PRESSBUTTON Finish", lambda: sheet.press(ui.PSBTN_FINISH)),
+            ("PSM_PRESSBUTTON Cancel", lambda: sheet.press(ui.PSBTN_CANCEL)),
+            ("PSM_PRESSBUTTON Back", lambda: sheet.press(ui.PSBTN_BACK)),
         ]
         for name, attempt in attempts:
             with self.subTest(attempt=name):

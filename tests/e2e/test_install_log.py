@@ -8,9 +8,11 @@ caret, and no selection, at the end, and the end in view.
 import struct
 import unittest
 
-import bench
 import install_wizard as iw
-from install_wizard import InstallCase, entry, pattern
+import ui
+import wine
+from install_wizard import InstallCase, pattern
+from packages import entry
 
 EM_EXGETSEL, EM_GETLINECOUNT, EM_POSFROMCHAR = 0x0434, 0x00BA, 0x00D6
 FILES = 60
@@ -55,10 +57,10 @@ class LogView(InstallCase):
         self.assertTrue(mask & iw.CFM_SIZE, f"one size over the whole text (mask {mask:#x})")
         self.assertEqual(height, iw.LOG_HEIGHT_TWIPS)
         self.assertFalse(effects & iw.CFE_PROTECTED)
-        box.click(bench.IDOK)
+        box.click(ui.IDOK)
         self.assertEqual(p.wait_exit(), iw.EXIT_FAILED)
 
-    @bench.needs_wow64  # the installation completes: on 32-bit Windows 7 it would need the driver installer
+    @wine.needs_wow64  # the installation completes: on 32-bit Windows 7 it would need the driver installer
     def test_a_long_log_is_protected_to_its_end(self):
         # About 20,000 characters of log: the closing format is applied over the text in several
         # ranges, and must still reach every character, the last line included.

@@ -18,9 +18,12 @@ The text is drawn with anti-aliasing, so text pixels lie between the two colours
 import time
 import unittest
 
-import bench
 import install_wizard as iw
-from install_wizard import BarPicture, InstallCase, entry, pattern, raw_package
+import packages
+import ui
+import wine
+from install_wizard import BarPicture, InstallCase, pattern
+from packages import entry, raw_package
 
 
 def colour_rgb(colorref):
@@ -56,7 +59,7 @@ class ProgressBar(InstallCase):
     def move_away(self, box):
         """Moves the box to the desktop's bottom-right corner, away from the wizard."""
         r = box.refresh()["rect"]
-        width, height = bench.DESKTOP_SIZE
+        width, height = wine.DESKTOP_SIZE
         self.bench.driver.call("move", box.hwnd, width - (r["right"] - r["left"]), height - (r["bottom"] - r["top"]))
         time.sleep(0.3)
 
@@ -92,11 +95,11 @@ class ProgressBar(InstallCase):
         picture = self.picture(sheet)
         self.shot("bar0")
         self.assertBar(picture, 0)
-        box.click(bench.IDOK)
+        box.click(ui.IDOK)
         self.assertEqual(p.wait_exit(), iw.EXIT_FAILED)
 
     def test_bar_at_50_split_in_swapped_colours_also_after_a_partial_repaint(self):
-        data = iw.damaged_at_end(raw_package([entry("QUENTARO.exe", 0, pattern(30000, 1))]))
+        data = packages.damaged_at_end(raw_package([entry("QUENTARO.exe", 0, pattern(30000, 1))]))
         p, sheet, box = self.stopped_at_message(data, iw.MSG_DAMAGED)
         bar = sheet.control(iw.IDC_PROGRESS)["rect"]
         # Cover the right part of the bar, the boundary included, and uncover it again. (Wine then
@@ -122,10 +125,10 @@ class ProgressBar(InstallCase):
         left_ink = [y for (x, y) in ink if x == boundary - 1]
         right_ink = [y for (x, y) in ink if x == boundary]
         self.assertTrue(left_ink and right_ink, "a character straddles the boundary")
-        box.click(bench.IDOK)
+        box.click(ui.IDOK)
         self.assertEqual(p.wait_exit(), iw.EXIT_FAILED)
 
-    @bench.needs_wow64  # on 32-bit Windows 7 the missing driver installer would end the job first
+    @wine.needs_wow64  # on 32-bit Windows 7 the missing driver installer would end the job first
     def test_bar_at_100_and_never_beyond(self):
         # Without the application the shortcut message stops the job after the extraction.
         data = raw_package([entry("readme.txt", 0, pattern(20000, 1)), entry("data.dat", 0, pattern(777, 2))])

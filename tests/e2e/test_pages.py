@@ -6,8 +6,10 @@ import struct
 import time
 import unittest
 
-import bench
-from bench import BenchCase
+import packages
+import ui
+import wine
+from scenario import BenchCase
 
 PACKAGE = "QUENTARO.cab"
 EXIT_CANCELLED = 2
@@ -21,13 +23,13 @@ WELCOME, LICENCE, COPYRIGHT, DESTINATION, INSTALL = range(5)
 # What every page shows on the sheet's buttons: (visible, caption) of Back, Next and Cancel.
 BACK_CAPTION = "<戻る(&B)"
 BUTTONS = {
-    WELCOME: {bench.ID_BACK: (False, None), bench.ID_NEXT: (True, "次へ(&N)>"), bench.ID_CANCEL: (True, "キャンセル")},
-    LICENCE: {bench.ID_BACK: (True, BACK_CAPTION), bench.ID_NEXT: (True, "はい(&Y)"),
-              bench.ID_CANCEL: (True, "いいえ(&N)")},
-    COPYRIGHT: {bench.ID_BACK: (True, BACK_CAPTION), bench.ID_NEXT: (True, "はい(&Y)"),
-                bench.ID_CANCEL: (True, "いいえ(&N)")},
-    DESTINATION: {bench.ID_BACK: (True, BACK_CAPTION), bench.ID_NEXT: (True, "次へ>(&N)"),
-                  bench.ID_CANCEL: (True, "キャンセル")},
+    WELCOME: {ui.ID_BACK: (False, None), ui.ID_NEXT: (True, "次へ(&N)>"), ui.ID_CANCEL: (True, "キャンセル")},
+    LICENCE: {ui.ID_BACK: (True, BACK_CAPTION), ui.ID_NEXT: (True, "はい(&Y)"),
+              ui.ID_CANCEL: (True, "いいえ(&N)")},
+    COPYRIGHT: {ui.ID_BACK: (True, BACK_CAPTION), ui.ID_NEXT: (True, "はい(&Y)"),
+                ui.ID_CANCEL: (True, "いいえ(&N)")},
+    DESTINATION: {ui.ID_BACK: (True, BACK_CAPTION), ui.ID_NEXT: (True, "次へ>(&N)"),
+                  ui.ID_CANCEL: (True, "キャンセル")},
 }
 
 # Window messages and rich edit messages used below.
@@ -42,6 +44,28 @@ CFE_PROTECTED, ENM_PROTECTED = 0x10, 0x00200000
 # Both option sets hold ECO_WANTRETURN | ECO_READONLY | ECO_AUTOWORDSELECTION; the focus options
 # add ECO_AUTOVSCROLL, which Wine's EM_GETOPTIONS always reports, so it cannot be told apart here.
 READ_ONLY_OPTIONS = 0x1801
+
+# The fonts of the pages, as (face, size in tenths of a point, weight). The pages draw their
+# heading (1018) with a bold title font and their texts with a normal body font, both "ＭＳ Ｐゴシック"
+# made for the screen from a point size; what a page leaves alone keeps the font of its template.
+PAGE_FACE = "ＭＳ Ｐゴシック"
+BOLD, NORMAL = 700, 0  # FW_BOLD; 0 (FW_DONTCARE) is the face's normal weight
+TITLE_16, BODY_12 = (PAGE_FACE, 160, BOLD), (PAGE_FACE, 120, NORMAL)  # the welcome page
+TITLE_15, BODY_10 = (PAGE_FACE, 150, BOLD), (PAGE_FACE, 100, NORMAL)  # the other pages
+# The templates' own font: 8 points, "ＭＳ ゴシック" for the welcome page, "MS Sans Serif" for the others.
+WELCOME_TEMPLATE, TEMPLATE = ("ＭＳ ゴシック", 80, NORMAL), ("MS Sans Serif", 80, NORMAL)
+IDC_FOLDER, IDC_BROWSE, IDC_INSTRUCTIONS, IDC_FREE_SPACE, IDC_NEED_SPACE = 1011, 1012, 1020, 1026, 1027
+
+# Per page: the template's font, and the font each control is drawn with.
+PAGE_FONTS = {
+    WELCOME: (WELCOME_TEMPLATE, {HEADING: TITLE_16, SUBTITLE: BODY_12}),
+    LICENCE: (TEMPLATE, {HEADING: TITLE_15, SUBTITLE: BODY_10}),
+    COPYRIGHT: (TEMPLATE, {HEADING: TITLE_15, SUBTITLE: BODY_10}),
+    DESTINATION: (TEMPLATE, {HEADING: TITLE_15, SUBTITLE: BODY_10, IDC_INSTRUCTIONS: BODY_10,
+                             IDC_FREE_SPACE: BODY_10, IDC_NEED_SPACE: BODY_10,
+                             IDC_FOLDER: TEMPLATE, IDC_BROWSE: TEMPLATE}),
+    INSTALL: (TEMPLATE, {HEADING: TITLE_15, SUBTITLE: BODY_10}),
+}
 
 # Paragraphs of the licence text (numbered from 1) that have no hanging indent: the preamble, the
 # body of article 2, and the last paragraph (no carriage return ends it).
@@ -61,15 +85,15 @@ class WizardCase(BenchCase):
         return p, p.wait_sheet()
 
     def next_page(self, sheet, index):
-        button = sheet.control(bench.ID_NEXT)
+        button = sheet.control(ui.ID_NEXT)
         self.assertTrue(button["visible"] and button["enabled"], f"Next usable: {button}")
-        sheet.click(bench.ID_NEXT)
+        sheet.click(ui.ID_NEXT)
         sheet.wait_page(index)
 
     def back_page(self, sheet, index):
-        button = sheet.control(bench.ID_BACK)
+        button = sheet.control(ui.ID_BACK)
         self.assertTrue(button["visible"] and button["enabled"], f"Back usable: {button}")
-        sheet.click(bench.ID_BACK)
+        sheet.click(ui.ID_BACK)
         sheet.wait_page(index)
 
     def go_to(self, sheet, index):
@@ -93,7 +117,7 @@ class WizardCase(BenchCase):
             if visible:
                 self.assertEqual(c["text"], caption, f"page {index}, button {cid}")
                 self.assertTrue(c["enabled"], f"page {index}, button {cid} enabled")
-        self.assertFalse(sheet.control(bench.ID_FINISH)["visible"], f"page {index}: no Finish")
+        self.assertFalse(sheet.control(ui.ID_FINISH)["visible"], f"page {index}: no Finish")
 
     def assertNoMessageBox(self, p, seconds=1.5):
         """No message box comes up within the time (a box just answered must be gone already:
@@ -106,16 +130,24 @@ class WizardCase(BenchCase):
         self.assertEqual(box.caption(), CANCEL_CAPTION)
         self.assertEqual(box.message(), CANCEL_TEXT)
         self.assertTrue(box.has_icon(), "MB_ICONEXCLAMATION shows an icon")
-        self.assertEqual(box.text(bench.IDYES), "はい(&Y)")
-        self.assertEqual(box.text(bench.IDNO), "いいえ(&N)")
+        self.assertEqual(box.text(ui.IDYES), "はい(&Y)")
+        self.assertEqual(box.text(ui.IDNO), "いいえ(&N)")
         # A message box owned by a child window is owned by its top-level window: the sheet.
         self.assertEqual(box.info["owner"], sheet.hwnd)
         return box
 
+    def assertNoKeepsThePage(self, p, sheet, index, what=None):
+        """The cancel confirmation comes up; No closes it and keeps the wizard on the page, with
+        the page's buttons."""
+        self.assertCancelConfirmation(p, sheet).answer(ui.IDNO)
+        self.assertNoMessageBox(p)
+        self.assertEqual(sheet.page_index(), index, what)
+        self.assertButtons(sheet, index)
+
     def assertNothingInstalled(self):
         drive_c = self.bench.prefix.drive_c
         self.assertFalse((drive_c / "Program Files" / "QUENTARO").exists())
-        self.assertEqual(sorted(f.name for f in self.folder.iterdir()), sorted([PACKAGE, bench.SETUP_NAME]))
+        self.assertEqual(sorted(f.name for f in self.folder.iterdir()), sorted([PACKAGE, wine.SETUP_NAME]))
 
 
 class Buttons(WizardCase):
@@ -140,18 +172,38 @@ class Cancelling(WizardCase):
                 self.fresh()
                 p, sheet = self.start_wizard()
                 self.go_to(sheet, index)
-                sheet.click(bench.ID_CANCEL)
-                box = self.assertCancelConfirmation(p, sheet)
-                box.answer(bench.IDNO)
-                self.assertNoMessageBox(p)
-                self.assertEqual(sheet.page_index(), index)
-                self.assertButtons(sheet, index)
+                sheet.click(ui.ID_CANCEL)
+                self.assertNoKeepsThePage(p, sheet, index)
 
-                sheet.click(bench.ID_CANCEL)
-                self.assertCancelConfirmation(p, sheet).answer(bench.IDYES)
+                sheet.click(ui.ID_CANCEL)
+                self.assertCancelConfirmation(p, sheet).answer(ui.IDYES)
                 self.assertNoMessageBox(p)
                 self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
                 self.assertNothingInstalled()
+
+    def test_escape_asks_to_cancel(self):
+        # Escape is the sheet's Cancel: one confirmation; No keeps the page. The text controls of
+        # the licence and copyright pages, which have the focus there, keep Escape for themselves:
+        # the key is pressed on Next instead.
+        cases = [
+            # (page, the control with the focus: None = where the page puts it)
+            (WELCOME, None),
+            (LICENCE, ui.ID_NEXT),
+            (COPYRIGHT, ui.ID_NEXT),
+            (DESTINATION, None),
+        ]
+        p, sheet = self.start_wizard()
+        for index, focus in cases:
+            with self.subTest(page=index):
+                self.go_to(sheet, index)
+                if focus is not None:
+                    self.assertTrue(sheet.focus(focus))
+                sheet.keys("Escape")
+                self.assertNoKeepsThePage(p, sheet, index)
+        sheet.keys("Escape")
+        self.assertCancelConfirmation(p, sheet).answer(ui.IDYES)
+        self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
+        self.assertNothingInstalled()
 
     def test_closing_from_the_title_bar_asks_once(self):
         # Alt+F4 and the title bar's close button (WM_SYSCOMMAND SC_CLOSE, then WM_CLOSE), and a
@@ -168,13 +220,9 @@ class Cancelling(WizardCase):
                 self.go_to(sheet, index)
                 for name, close in ways:
                     close(sheet)
-                    box = self.assertCancelConfirmation(p, sheet)
-                    box.answer(bench.IDNO)
-                    self.assertNoMessageBox(p)
-                    self.assertEqual(sheet.page_index(), index, name)
-                    self.assertButtons(sheet, index)
+                    self.assertNoKeepsThePage(p, sheet, index, name)
                 sheet.keys("Alt+F4")
-                self.assertCancelConfirmation(p, sheet).answer(bench.IDYES)
+                self.assertCancelConfirmation(p, sheet).answer(ui.IDYES)
                 self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
                 self.assertNothingInstalled()
 
@@ -191,7 +239,7 @@ class TextControls(WizardCase):
         cf = struct.pack("<II", 116, 0xFFFFFFFF) + bytes(108)  # CHARFORMAT2W
         mask, buf = sheet.send_buffer(TEXT_CONTROL, EM_GETCHARFORMAT, scope, "buf", cf, where="remote")
         effects, height = struct.unpack_from("<Ii", buf, 8)
-        face = bench.utf16z(buf[26:90])
+        face = ui.utf16z(buf[26:90])
         return mask, effects, height, face
 
     def hanging_indent(self, sheet, position):
@@ -271,7 +319,7 @@ class TextControls(WizardCase):
             for what, id_from, code, answer in cases:
                 with self.subTest(page=index, notification=what):
                     # ENPROTECTED: NMHDR, msg, wParam, lParam, CHARRANGE (a WM_CHAR 'x' on 0..1).
-                    enp = bench.pack_enprotected(control, id_from, code, WM_CHAR, ord("x"), 0, 0, 1)
+                    enp = ui.pack_enprotected(control, id_from, code, WM_CHAR, ord("x"), 0, 0, 1)
                     r = self.bench.driver.call("send-inprocess", sheet.hwnd, f"h{page}", WM_NOTIFY, id_from,
                                                "buf", enp.hex(), len(enp))
                     self.assertEqual(r["result"], answer)
@@ -318,7 +366,7 @@ class TextControls(WizardCase):
                 self.assertEqual(self.focused_id(sheet), TEXT_CONTROL)
                 self.assertEqual(self.selection(sheet, TEXT_CONTROL), (0, 0))
                 self.assertReadOnly(sheet)
-                sheet.focus(bench.ID_NEXT)
+                sheet.focus(ui.ID_NEXT)
                 self.assertReadOnly(sheet)
 
                 # A later focus after scrolling: the start of the top visible line; the view stays.
@@ -332,7 +380,7 @@ class TextControls(WizardCase):
 
                 # By Tab: the dialog manager selects the whole text as it moves the focus; the
                 # control still ends with an empty selection at the top visible line.
-                sheet.focus(bench.ID_NEXT)
+                sheet.focus(ui.ID_NEXT)
                 for _ in range(4):
                     self.press_tab(sheet)
                     if self.focused_id(sheet) == TEXT_CONTROL:
@@ -356,7 +404,8 @@ class TextControls(WizardCase):
 
 class Look(WizardCase):
     """The pages' headings and texts are drawn with the page fonts (bold 15 or 16 points, body 10
-    or 12 points), not with the templates' 8-point font. Screenshots for a look by eye."""
+    or 12 points), not with the templates' 8-point font: the fonts read from the controls, and the
+    heights of the drawn text. Screenshots for a look by eye."""
 
     # (page, control, smallest height in pixels of the inked rows of one line of text)
     FONTS = [
@@ -387,6 +436,32 @@ class Look(WizardCase):
         while top + height < len(rows) and rows[top + height]:
             height += 1
         return height
+
+    @staticmethod
+    def expected_font(font, dpi, template=False):
+        """The LOGFONT fields of a font given as (face, tenths of a point, weight) at the display's
+        DPI. A page font's height is -(dpi * tenths / 720) pixels, rounded down, as a point font is
+        made for the screen; the dialog manager makes a template's font with MulDiv, which rounds."""
+        face, tenths, weight = font
+        pixels = (dpi * tenths + 360) // 720 if template else dpi * tenths // 720
+        return {"face": face, "height": -pixels, "weight": weight, "width": 0, "italic": False,
+                "underline": False, "charset": 1}  # DEFAULT_CHARSET
+
+    def test_fonts_read_from_the_controls(self):
+        # Read inside the setup's process for each control: the font it is drawn with (the one its
+        # page selects for it as it paints, or else its own), and its own font (WM_GETFONT), which
+        # is its template's font also for the texts drawn with a page font.
+        package = packages.raw_package([packages.entry("README.TXT", data=b"QUENTARO\r\n")])
+        p, sheet = self.start_wizard(package)
+        dpi = self.bench.info["dpi"]
+        for index in (WELCOME, LICENCE, COPYRIGHT, DESTINATION, INSTALL):
+            self.go_to(sheet, index)
+            template, drawn = PAGE_FONTS[index]
+            for cid, font in drawn.items():
+                with self.subTest(page=index, control=cid):
+                    fonts = sheet.font(cid)
+                    self.assertEqual(fonts["drawn"] or fonts["font"], self.expected_font(font, dpi, font == template))
+                    self.assertEqual(fonts["font"], self.expected_font(template, dpi, template=True))
 
     def test_page_fonts(self):
         p, sheet = self.start_wizard(bytes(50 * 1048576))

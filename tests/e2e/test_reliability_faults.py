@@ -20,10 +20,13 @@ import subprocess
 import time
 import unittest
 
-import bench
 import install_wizard as iw
+import packages
 import reliability as rel
-from install_wizard import entry, pattern
+import ui
+import wine
+from install_wizard import pattern
+from packages import entry
 
 STAMP = "20240102030405"
 RECORD = ("faults", "Faults during the installation", 2)
@@ -73,7 +76,7 @@ class PackageAndDiskFaults(FaultCase):
         exe = pattern(2000, 1)
         length = 2 * rel.GIB - 1
         head = 32 + 2 * 64 + len(exe)
-        rel.write_sparse_package(path, rel.sparse_head([("QUENTARO.exe", STAMP, 32 + 128, len(exe), 0),
+        packages.write_sparse_package(path, packages.package_body([("QUENTARO.exe", STAMP, 32 + 128, len(exe), 0),
                                                         ("big.dat", STAMP, head, length - 2 - head, 2)], exe), length)
         return path
 
@@ -213,7 +216,7 @@ class PackageAndDiskFaults(FaultCase):
         self.bench.end_processes()
         self.bench.driver.close()
         self.bench.prefix.kill_server()
-        self.bench.driver = bench.Driver(self.bench.prefix, self.bench.display, self.bench.prefix.root / "wine.log")
+        self.bench.driver = ui.Driver(self.bench.prefix, self.bench.display, self.bench.prefix.root / "wine.log")
 
     def test_all_users_desktop_folder_missing(self):
         desktop, programs = self.link_folders()
@@ -269,7 +272,7 @@ class AsOrdinaryUser(FaultCase):
 
     @classmethod
     def setUpClass(cls):
-        bench.require_artifacts(*cls.REQUIRES)
+        wine.require_artifacts(*cls.REQUIRES)
         user = rel.ensure_user()
         if user is None:
             raise unittest.SkipTest(f"no ordinary user {rel.USER} (needs root to be made)")

@@ -11,11 +11,12 @@ takes seconds, and act while the bar shows the check value running.
 import os
 import subprocess
 
-import bench
 import install_wizard as iw
+import packages
 import reliability as rel
 import test_reliability_faults as faults
-from install_wizard import entry, pattern
+from install_wizard import pattern
+from packages import entry
 
 STAMP = faults.STAMP
 NEW_STAMP = "20250607080910"
@@ -50,7 +51,7 @@ class Integrity(faults.FaultCase):
         # Another package of good entries whose signature and check value are broken: alone, the
         # checks refuse it.
         other = self.source / "other.cab"
-        bench.make_package(other, [entry("QUENTARO.exe", 0, pattern(2000, 9), STAMP)])
+        packages.make_package(other, [entry("QUENTARO.exe", 0, pattern(2000, 9), STAMP)])
         data = bytearray(other.read_bytes())
         data[0:4], data[-1] = b"XJ47", data[-1] ^ 0xFF
         other.write_bytes(bytes(data))
@@ -75,7 +76,7 @@ class Integrity(faults.FaultCase):
         with open(package, "rb") as f:
             head = f.read(4096)
         other = self.source / "other.cab"
-        bench.make_package(other, [entry("QUENTARO.exe", 0, pattern(2000, 9), STAMP)])
+        packages.make_package(other, [entry("QUENTARO.exe", 0, pattern(2000, 9), STAMP)])
         cmd = self.bench.prefix.drive_c / "windows" / "system32" / "cmd.exe"
         # Programs of the same Windows: one copies another package over it, one empties it.
         attempts = ["/c copy /y other.cab QUENTARO.cab", "/c type nul > QUENTARO.cab"]

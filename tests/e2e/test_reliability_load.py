@@ -8,10 +8,12 @@ import os
 import time
 import unittest
 
-import bench
 import install_wizard as iw
+import packages
 import reliability as rel
-from install_wizard import entry, pattern
+import ui
+from install_wizard import pattern
+from packages import entry
 
 STAMP = "20240102030405"
 DESTINATION = "C:\\QUENTARO load"
@@ -62,9 +64,9 @@ class Load(rel.ReliabilityCase):
             rounds.append({"loser_code": watched and watched["code"], "loser_windows": watched and watched["windows"],
                            "running": len(running), "sheet": sheet is not None, "first_ran": winner is first})
             if sheet:
-                sheet.click(bench.ID_CANCEL)
+                sheet.click(ui.ID_CANCEL)
                 box = winner.wait_msgbox()
-                box.click(bench.IDYES)
+                box.click(ui.IDYES)
                 rounds[-1]["winner_code"] = winner.wait_exit()
             self.bench.end_processes()
 
@@ -167,7 +169,7 @@ class Load(rel.ReliabilityCase):
             self.assertEqual((result["message"], result["code"]), (None, iw.EXIT_FINISHED))
             self.assertEqual(size_seen, size)
             self.assertEqual(digest, expected)
-            self.assertEqual(os.stat(big).st_mtime, iw.stamp_seconds(STAMP))
+            self.assertEqual(os.stat(big).st_mtime, packages.stamp_seconds(STAMP))
             self.assertLinks(DESTINATION)
         self.record("1 GiB entry", "a package whose big.dat has 1,073,741,824 bytes (marks every 64 MiB)",
                     f"installed in {seconds:.0f} s including the walk; Finish, exit {result['code']}",

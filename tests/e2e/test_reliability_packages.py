@@ -9,13 +9,13 @@ accepted one writes exactly its files into the destination and system folders an
 shortcuts, and nothing else changes anywhere.
 """
 
-import os
 import unittest
 
-import bench
 import install_wizard as iw
+import packages
 import reliability as rel
-from install_wizard import entry, pattern
+from install_wizard import pattern
+from packages import entry
 
 DESTINATION = "C:\\QUENTARO reliability"
 STAMP = "20240102030405"
@@ -42,7 +42,7 @@ def time_case(stamp, index=DATA):
 
 
 def residue_broken(data):
-    assert not rel.is_sealed(data), "the case needs a package whose check value is wrong"
+    assert not packages.is_sealed(data), "the case needs a package whose check value is wrong"
     return data
 
 
@@ -122,7 +122,7 @@ def big_package(length):
     head_size = 32 + 2 * 64 + len(exe)
     entries = [("QUENTARO.exe", STAMP, 32 + 2 * 64, len(exe), 0),
                ("big.dat", STAMP, head_size, length - 2 - head_size, 2)]
-    return rel.sparse_head(entries, exe)
+    return packages.package_body(entries, exe)
 
 
 BIG_CASES = [
@@ -193,12 +193,12 @@ class HostilePackages(rel.ReliabilityCase):
             self.recorder.add(name, tried, did, disk, passed)
 
     def test_hostile_and_broken_packages(self):
-        base = rel.Package.build(self.source, base_entries())
+        base = packages.Package.build(self.source, base_entries())
         for name, tried, make, message in CASES:
             with self.subTest(case=name):
-                package = rel.Package(base.data)
+                package = packages.Package(base.data)
                 data = make(package)
-                expected = self.expected_files(rel.Package(data)) if message is None else None
+                expected = self.expected_files(packages.Package(data)) if message is None else None
                 self.run_case(name, tried, lambda path: path.write_bytes(data), message, expected)
 
     def test_packages_at_the_size_limit(self):
@@ -206,7 +206,7 @@ class HostilePackages(rel.ReliabilityCase):
             with self.subTest(case=name):
                 head = big_package(length)
                 expected = ({"QUENTARO.exe": (pattern(2000, 1), STAMP)}, {}) if message is None else None
-                self.run_case(name, tried, lambda path: rel.write_sparse_package(path, head, length), message,
+                self.run_case(name, tried, lambda path: packages.write_sparse_package(path, head, length), message,
                               expected)
 
 

@@ -2,8 +2,10 @@
 
 import unittest
 
-import bench
-from bench import BenchCase
+import scenario
+import ui
+import wine
+from scenario import BenchCase
 
 CAPTION = "QUENTARO ｾｯﾄｱｯﾌﾟ"
 MISSING_PACKAGE = "ﾃﾞｰﾀﾌｧｲﾙが見つかりません。ｾｯﾄｱｯﾌﾟを開始出来ません。"
@@ -55,7 +57,7 @@ class StartupCase(BenchCase):
         if allow_damaged_message:
             for top in tops:
                 if top["kind"] == "msgbox" and top["visible"]:
-                    self.assertEqual(bench.Window(self.bench.driver, top).message(), DAMAGED_PACKAGE)
+                    self.assertEqual(ui.Window(self.bench.driver, top).message(), DAMAGED_PACKAGE)
                     allowed.add(top["hwnd"])
         self.assertTrue(any(t["hwnd"] not in allowed for t in tops), f"no hidden frame among {tops}")
         self.assertNeverVisibleExcept(process, allowed, tops)
@@ -73,25 +75,25 @@ class StartupCase(BenchCase):
         self.assertOnlyVisible(p, box)
         self.assertFalse([w for w in p.windows() if w["kind"] == "sheet"], "no wizard")
         self.shot("message")
-        box.click(bench.IDOK)
+        box.click(ui.IDOK)
         self.assertEqual(p.wait_exit(), EXIT_FAILED)
 
     def cancel(self, p, sheet):
         """Cancel; a cancel confirmation, if the page asks one, is answered Yes. No other message."""
-        sheet.click(bench.ID_CANCEL)
+        sheet.click(ui.ID_CANCEL)
         box = p.try_wait_window("msgbox", 5)
         if box is not None:
             self.assertEqual(box.caption(), CANCEL_CAPTION, box.info)
-            box.answer(bench.IDYES)
+            box.answer(ui.IDYES)
             box = p.try_wait_window("msgbox", 5, skip=[box.hwnd])
         self.assertIsNone(box, "no message after cancelling")
         self.assertEqual(p.wait_exit(), EXIT_CANCELLED)
 
     def next_page(self, sheet, index):
         """Presses Next as a user would (visible, enabled) and waits for page `index`."""
-        button = sheet.control(bench.ID_NEXT)
+        button = sheet.control(ui.ID_NEXT)
         self.assertTrue(button["visible"] and button["enabled"], f"Next usable: {button}")
-        sheet.click(bench.ID_NEXT)
+        sheet.click(ui.ID_NEXT)
         sheet.wait_page(index)
 
 
@@ -126,7 +128,7 @@ class MissingPackage(StartupCase):
 class SecondCopy(StartupCase):
     def test_second_copy_ends_at_once_and_leaves_the_first_alone(self):
         first, sheet = self.start_wizard()
-        second = self.bench.start(self.folder / bench.SETUP_NAME, self.folder)
+        second = self.bench.start(self.folder / wine.SETUP_NAME, self.folder)
         watched = self.bench.driver.call("watch-exit", second.pid, 20000, timeout=40)
         self.assertEqual(watched["code"], EXIT_ALREADY_RUNNING)
         self.assertEqual([w for w in watched["windows"] if w["visible"]], [], "second copy showed nothing")
@@ -159,11 +161,11 @@ class Wizard(StartupCase):
     def test_sheet_window_style_and_icon(self):
         p, sheet = self.start_wizard()
         info = sheet.refresh()
-        self.assertTrue(info["style"] & bench.WS_MINIMIZEBOX, hex(info["style"]))
-        self.assertTrue(info["exstyle"] & bench.WS_EX_APPWINDOW, hex(info["exstyle"]))
+        self.assertTrue(info["style"] & ui.WS_MINIMIZEBOX, hex(info["style"]))
+        self.assertTrue(info["exstyle"] & ui.WS_EX_APPWINDOW, hex(info["exstyle"]))
         # Another process cannot read the icon handle under Wine (WM_GETICON fails): the icon is
         # found in the title bar's pixels instead.
-        self.assertTrue(self.bench.title_bar_shows_icon(sheet, self.folder / bench.SETUP_NAME, 129),
+        self.assertTrue(self.bench.title_bar_shows_icon(sheet, self.folder / wine.SETUP_NAME, 129),
                         "the title bar shows icon 129")
         # The frame is the sheet's owner and stays hidden.
         self.assertEqual(info["owner_pid"], p.pid)
@@ -173,7 +175,7 @@ class Wizard(StartupCase):
 
     def test_leaves_no_registry_value_and_no_ini_file(self):
         registry = self.bench.registry()
-        files = bench.tree(self.bench.prefix.drive_c)
+        files = scenario.tree(self.bench.prefix.drive_c)
         p, sheet = self.start_wizard()
         for index, _ in PAGES[1:4]:
             self.next_page(sheet, index)
@@ -181,7 +183,7 @@ class Wizard(StartupCase):
         missing = self.start_setup(self.bench.work_folder("program"), self.bench.work_folder("elsewhere"))
         self.assertMissingPackageMessage(missing)
         self.assertEqual(self.bench.registry() ^ registry, set())
-        added, removed, changed = bench.tree_diff(files, bench.tree(self.bench.prefix.drive_c))
+        added, removed, changed = scenario.tree_diff(files, scenario.tree(self.bench.prefix.drive_c))
         self.assertEqual([f for f in added + removed + changed if f.lower().endswith(".ini")], [])
 
     def test_cancel_on_the_welcome_page(self):
@@ -195,7 +197,7 @@ class PlantedRichEdit(StartupCase):
 
     def planted_files(self):
         return [
-            ("marker DLL", bench.helper_exe("planted_riched20.dll").read_bytes()),
+            ("marker DLL", wine.helper_exe("planted_riched20.dll").read_bytes()),
             ("garbage", b"MZ" + bytes(range(256)) * 8),
         ]
 
