@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "core/checks.h"
-#include "core/messages.h"
 #include "core/progress.h"
 
 namespace quentaro {
@@ -55,12 +54,13 @@ private:
 
 enum class TableStatus { kOk, kReadFailed, kDamaged };
 
-const char16_t* MessageOf(TableStatus status) {
-    return status == TableStatus::kReadFailed ? kMsgDataFileReadFailed : kMsgDataFileDamaged;
+InstallError ErrorOf(TableStatus status) {
+    return status == TableStatus::kReadFailed ? InstallError::kDataFileReadFailed
+                                              : InstallError::kDataFileDamaged;
 }
 
-const char16_t* MessageOf(WriteStatus status) {
-    return status == WriteStatus::kDiskFull ? kMsgDiskFull : kMsgFileWriteFailed;
+InstallError ErrorOf(WriteStatus status) {
+    return status == WriteStatus::kDiskFull ? InstallError::kDiskFull : InstallError::kFileWriteFailed;
 }
 
 // Reads the header of the open package and checks its length and table limits.
@@ -106,52 +106,57 @@ std::u16string CreateLogLine(const std::u16string& fileName) {
     return u"\nCreate \"" + fileName + u"\"...";
 }
 
-std::uint64_t GetInstallSize(const InstallEngine& engine) {
+InstallError MeasureInstallSize(const InstallEngine& engine, std::uint64_t& total) {
     // Called between the checks and the extraction, it reads the file they share and leaves it held;
     // called on its own, it closes the package again.
+    total = 0;
     const bool heldBefore = engine.held->file != nullptr;
-    const char16_t* message = nullptr;
-    std::unique_ptr<PackageFile> file = OpenPackage(engine, message);
-    if (!file) {
-        engine.ui.ShowError(message);
-        return 0;
-    }
+    InstallError error = InstallError::kNone;
+    std::unique_ptr<PackageFile> file = OpenPackage(engine, error);
+    if (!file) return error;
     PackageHeader header;
-    std::uint64_t total = 0;
     TableStatus status = ReadHeader(*file, header);
     if (status == TableStatus::kOk) status = SumInstallSize(*file, header, engine.platformKind, total);
     file.reset();
     if (status != TableStatus::kOk || !heldBefore) ReleasePackage(engine);
     if (status != TableStatus::kOk) {
-        engine.ui.ShowError(MessageOf(status));
-        return 0;
+        total = 0;
+        return ErrorOf(status);
     }
-    return total;
+    return InstallError::kNone;
+}
+
+std::uint64_t GetInstallSize(const InstallEngine& engine) {
+    std::uint64_t total = 0;
+    return ReportResult(engine.ui, MeasureInstallSize(engine, total)) == 1 ? total : 0;
 }
 
 int ExtractFiles(const InstallEngine& engine) {
-    const char16_t* openMessage = nullptr;
-    std::unique_ptr<PackageFile> package = OpenPackage(engine, openMessage);
+    return ReportResult(engine.ui, ExtractPackage(engine));
+}
+
+InstallError ExtractPackage(const InstallEngine& engine) {
+    InstallError openError = InstallError::kNone;
+    std::unique_ptr<PackageFile> package = OpenPackage(engine, openError);
     // The package is closed on every way out, also after the last entry.
     struct Release {
         const InstallEngine& engine;
         ~Release() { ReleasePackage(engine); }
     } release{engine};
-    auto fail = [&](const char16_t* message) {
+    auto fail = [&](InstallError error) {
         package.reset();
         ReleasePackage(engine);
-        engine.ui.ShowError(message);
-        return 0;
+        return error;
     };
-    if (!package) return fail(openMessage);
+    if (!package) return fail(openError);
 
     PackageHeader header;
     std::uint64_t total = 0;
     TableStatus status = ReadHeader(*package, header);
     if (status == TableStatus::kOk) status = SumInstallSize(*package, header, engine.platformKind, total);
-    if (status != TableStatus::kOk) return fail(MessageOf(status));
+    if (status != TableStatus::kOk) return fail(ErrorOf(status));
     // Nothing for the destination folder: the setup ends without a message of this pass.
-    if (total == 0) return 0;
+    if (total == 0) return InstallError::kNothingToInstall;
 
     // The whole table is checked before the first file is written: a package outside its format
     // installs nothing.
@@ -162,8 +167,8 @@ int ExtractFiles(const InstallEngine& engine) {
     };
     const PackageCheck check =
         ValidatePackage(length, header, readEntry, engine.platformKind, engine.names, engine.clock);
-    if (check.fault == PackageFault::kReadFailed) return fail(kMsgDataFileReadFailed);
-    if (!check.ok()) return fail(kMsgDataFileDamaged);
+    if (check.fault == PackageFault::kReadFailed) return fail(InstallError::kDataFileReadFailed);
+    if (!check.ok()) return fail(InstallError::kDataFileDamaged);
 
     const std::uint32_t blocksPerChunk = BlocksPerChunk(engine.copyBufferSize);
     const std::size_t smallest = std::size_t{blocksPerChunk} * kCopyBlockSize + (kCopyBlockSize - 1);
@@ -172,10 +177,10 @@ int ExtractFiles(const InstallEngine& engine) {
     PackageEntry entry;
     EntryPlan plan;
     for (std::uint32_t i = 0; i < header.entryCount; ++i) {
-        if (!table.Read(i, entry)) return fail(kMsgDataFileReadFailed);
+        if (!table.Read(i, entry)) return fail(InstallError::kDataFileReadFailed);
         if (PlanEntry(length, entry, engine.platformKind, engine.names, engine.clock, plan) !=
             PackageFault::kNone) {
-            return fail(kMsgDataFileDamaged);
+            return fail(InstallError::kDataFileDamaged);
         }
         if (plan.destination != Destination::kNotWritten) {
             const std::u16string& folder = plan.destination == Destination::kSystemFolder
@@ -185,10 +190,10 @@ int ExtractFiles(const InstallEngine& engine) {
             engine.ui.AppendLog(CreateLogLine(plan.fileName));
 
             std::unique_ptr<TargetFile> target = engine.files.Create(path);
-            if (!target) return fail(kMsgDataFileNotFound);
+            if (!target) return fail(InstallError::kFileNotCreated);
             if (!package->Seek(entry.dataOffset)) {
                 target.reset();
-                return fail(kMsgDataFileReadFailed);
+                return fail(InstallError::kDataFileReadFailed);
             }
             // The entry is copied as whole blocks of kCopyBlockSize bytes, then the remainder, which
             // is also a step (of nothing) when it is empty; the bar is given a value after each.
@@ -208,13 +213,13 @@ int ExtractFiles(const InstallEngine& engine) {
                 const ReadResult read = ReadFully(*package, buffer.data(), bytes);
                 if (read.ioError || read.count != bytes) {
                     target.reset();
-                    return fail(kMsgDataFileReadFailed);
+                    return fail(InstallError::kDataFileReadFailed);
                 }
                 if (bytes > 0) {
                     const WriteStatus written = target->Write(buffer.data(), bytes);
                     if (written != WriteStatus::kOk) {
                         target.reset();
-                        return fail(MessageOf(written));
+                        return fail(ErrorOf(written));
                     }
                 }
                 for (std::uint32_t b = 0; b < chunkBlocks; ++b) {
@@ -228,29 +233,29 @@ int ExtractFiles(const InstallEngine& engine) {
             const WriteStatus closed = target->Close();
             if (closed != WriteStatus::kOk) {
                 target.reset();
-                return fail(MessageOf(closed));
+                return fail(ErrorOf(closed));
             }
             // The times are set on the closed file: closing a written file would move its last-write
             // time again.
             if (!target->SetTimes(FileTimes{plan.utcSeconds, plan.utcSeconds})) {
                 target.reset();
-                return fail(kMsgFileWriteFailed);
+                return fail(InstallError::kFileWriteFailed);
             }
             // Only the complete file, with its times, takes the name. An old file that cannot be
             // replaced gives the message of a file that cannot be created, as it always has.
             const bool committed = target->Commit();
             target.reset();
-            if (!committed) return fail(kMsgDataFileNotFound);
+            if (!committed) return fail(InstallError::kFileNotCreated);
         }
         // An installer that cannot be started leaves the driver uninstalled: the setup could not be
         // done, and says so instead of completing.
         if (i == header.entryCount - 1 && engine.platformKind == kDriverPlatformKind &&
             !engine.shell.RunAndWait(engine.destinationFolder + u"\\" + kDriverInstallerName,
                                      kDriverInstallerParameters, engine.destinationFolder)) {
-            return fail(kMsgDriverInstallerFailed);
+            return fail(InstallError::kDriverInstallerFailed);
         }
     }
-    return 1;
+    return InstallError::kNone;
 }
 
 }  // namespace quentaro

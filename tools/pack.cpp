@@ -103,13 +103,12 @@ private:
     std::uint64_t m_size = 0;
 };
 
-// Records the messages of the checks instead of showing them.
-class RecordingUi : public InstallUi {
+// An install page that shows nothing: the tool learns what failed from the error returned.
+class QuietUi : public InstallUi {
 public:
-    void ShowError(const std::u16string& text) override { errors.push_back(text); }
+    void ShowError(const std::u16string&) override {}
     void SetProgress(std::int32_t) override {}
     void AppendLog(const std::u16string&) override {}
-    std::vector<std::u16string> errors;
 };
 
 class NoFiles : public TargetFileSystem {
@@ -495,7 +494,7 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
 int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     const std::string& path = options.positional[0];
     HostPackageStore store;
-    RecordingUi ui;
+    QuietUi ui;
     NoFiles files;
     CodePageDecoder decoder(options.codePage);
     FixedOffsetClock clock(0);  // the checks read no time stamp
@@ -503,16 +502,16 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     InstallEngine engine{store, ui, files, decoder, clock, shell, 0, u"", u"", Utf8ToUtf16(path)};
     struct Step {
         const char* label;
-        int (*check)(const InstallEngine&);
+        InstallError (*check)(const InstallEngine&);
     };
     static constexpr Step kSteps[] = {
-        {"signature", CheckSignature}, {"version", CheckVersion}, {"check value", CheckCrc}};
+        {"signature", VerifySignature}, {"version", VerifyVersion}, {"check value", VerifyCrc}};
     bool ok = true;
     for (const Step& step : kSteps) {
-        ui.errors.clear();
-        const bool passed = step.check(engine) == 1;
+        const InstallError error = step.check(engine);
+        const bool passed = error == InstallError::kNone;
         out << step.label << ": " << (passed ? "ok" : "FAILED") << "\n";
-        if (!passed && !ui.errors.empty() && ui.errors.front() == kMsgDataFileNotFound) {
+        if (error == InstallError::kDataFileNotFound) {
             err << path << ": " << ReadFailureReason(path) << "\n";
             return 1;
         }
@@ -1074,28 +1073,33 @@ KindPlan PlanKind(const std::string& path, int codePage, std::int32_t kind) {
     KindPlan result;
     result.kind = kind;
     HostPackageStore store;
-    RecordingUi ui;
+    QuietUi ui;
     RecordingFiles files;
     CodePageDecoder decoder(codePage);
     FixedOffsetClock clock(0);
     RecordingShell shell(files);
     InstallEngine engine{
         store, ui, files, decoder, clock, shell, kind, kPlanDestination, kPlanSystem, Utf8ToUtf16(path)};
-    // The install job: the three checks, the extraction, the shortcuts.
-    const bool checked = CheckSignature(engine) == 1 && CheckVersion(engine) == 1 && CheckCrc(engine) == 1;
-    const bool extracted = checked && ExtractFiles(engine) == 1;
+    // The install job: the three checks, the extraction (each only after the one before passed), the
+    // shortcuts.
+    InstallError error = InstallError::kNone;
+    for (InstallError (*step)(const InstallEngine&) :
+         {VerifySignature, VerifyVersion, VerifyCrc, ExtractPackage}) {
+        error = step(engine);
+        if (error != InstallError::kNone) break;
+    }
     ReleasePackage(engine);
     const std::vector<std::u16string> names = files.DestinationNames();
     result.driverRuns = shell.started;
     result.driverDelivered = HasName(names, kDriverInstallerName);
     result.infDelivered = HasName(names, kDriverInstallerParameters);
-    if (extracted) {
+    if (error == InstallError::kNone) {
         PlanShortcutPort port(names);
         result.shortcuts = CreateShortcuts(kPlanDestination, port) == 1;
         result.outcome = result.shortcuts ? Outcome::kCompletes : Outcome::kCompletesWithoutShortcuts;
-    } else if (!ui.errors.empty()) {
+    } else if (const char16_t* message = MessageOf(error)) {
         result.outcome = Outcome::kStops;
-        result.message = ui.errors.front();
+        result.message = message;
     }
 
     // The files written are the entries that the selection rule picks, in table order.
