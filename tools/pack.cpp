@@ -704,13 +704,17 @@ void SealImage(std::vector<std::uint8_t>& image) {
 
 namespace {
 
+// The fields of a manifest line, in the order of their keys.
+enum ManifestField { kNameField, kTimeField, kTargetField, kSourceField, kFieldCount };
+constexpr const char* kFieldKeys[kFieldCount] = {"name", "time", "target", "source"};
+
 // A field that holds " key=" after a blank for one of the keys: the fields were separated by blanks.
 // Returns the key found, or an empty string.
-std::string KeyAfterBlank(const std::string& field, const char* const (&keys)[4]) {
+std::string KeyAfterBlank(const std::string& field) {
     for (std::size_t at = field.find(' '); at != std::string::npos; at = field.find(' ', at + 1)) {
         const std::size_t next = field.find_first_not_of(' ', at);
         if (next == std::string::npos) break;
-        for (const char* key : keys) {
+        for (const char* key : kFieldKeys) {
             const std::string prefix = std::string(key) + "=";
             if (field.compare(next, prefix.size(), prefix) == 0) return key;
         }
@@ -737,140 +741,189 @@ PackageFault CheckAsSetup(const std::vector<std::uint8_t>& name, const std::stri
     return PackageFault::kNone;
 }
 
+// The errors of one manifest line, added to those of the whole manifest.
+class LineErrors {
+public:
+    LineErrors(int line, std::vector<std::string>& errors)
+        : m_line(line), m_errors(errors), m_before(errors.size()) {}
+    void Add(const std::string& text) { m_errors.push_back(LineError(m_line, text)); }
+    bool Any() const { return m_errors.size() != m_before; }
+
+private:
+    int m_line;
+    std::vector<std::string>& m_errors;
+    std::size_t m_before;
+};
+
+// The fields of one line as written.
+struct LineFields {
+    std::string values[kFieldCount];
+    bool seen[kFieldCount] = {false, false, false, false};
+    std::string blankKey;  // a key after a blank inside a field (see KeyAfterBlank)
+
+    bool Complete() const {
+        for (bool s : seen) {
+            if (!s) return false;
+        }
+        return true;
+    }
+};
+
+// One TAB-separated field: key=value, of a known key given once.
+void ParseField(const std::string& field, LineFields& fields, LineErrors& errors) {
+    if (fields.blankKey.empty()) fields.blankKey = KeyAfterBlank(field);
+    const std::size_t equals = field.find('=');
+    if (equals == std::string::npos) {
+        errors.Add("field \"" + field + "\" is not of the form key=value");
+        return;
+    }
+    const std::string key = field.substr(0, equals);
+    int k = 0;
+    while (k < kFieldCount && key != kFieldKeys[k]) ++k;
+    if (k == kFieldCount) {
+        errors.Add("unknown field \"" + key + "\"");
+        return;
+    }
+    if (fields.seen[k]) {
+        errors.Add("field \"" + key + "\" given twice");
+        return;
+    }
+    fields.seen[k] = true;
+    fields.values[k] = field.substr(equals + 1);
+}
+
+// Splits a line at its TABs and parses every field that is not empty.
+LineFields SplitFields(const std::string& line, LineErrors& errors) {
+    LineFields fields;
+    std::istringstream text(line);
+    std::string field;
+    while (std::getline(text, field, '\t')) {
+        if (!field.empty()) ParseField(field, fields, errors);
+    }
+    return fields;
+}
+
+bool ParseTarget(const std::string& text, std::uint8_t& target, LineErrors& errors) {
+    if (text.size() != 1 || text[0] < '0' || text[0] > '5') {
+        errors.Add("target \"" + text + "\" is not a number from 0 to 5");
+        return false;
+    }
+    target = static_cast<std::uint8_t>(text[0] - '0');
+    return true;
+}
+
+// Encodes the entry's name into the code page: at most 32 bytes, no zero byte, and the same name
+// when read back there.
+bool EncodeEntryName(ManifestEntry& entry, int codePage, LineErrors& errors) {
+    std::string error;
+    std::u16string decoded;
+    if (!EncodeName(entry.name, codePage, entry.encodedName, error)) {
+        errors.Add(error);
+    } else if (entry.encodedName.empty()) {
+        errors.Add("name is empty");
+    } else if (entry.encodedName.size() > kNameSize) {
+        errors.Add("name \"" + entry.name + "\" takes " + std::to_string(entry.encodedName.size()) +
+                   " bytes in code page " + std::to_string(codePage) + "; at most 32 fit");
+    } else if (std::find(entry.encodedName.begin(), entry.encodedName.end(), 0) != entry.encodedName.end()) {
+        errors.Add("name contains a zero byte");
+    } else if (!DecodeName(entry.encodedName.data(), entry.encodedName.size(), codePage, decoded) ||
+               decoded != Utf8ToUtf16(entry.name)) {
+        errors.Add("name \"" + entry.name + "\" does not read back the same in code page " +
+                   std::to_string(codePage));
+    } else {
+        return true;
+    }
+    return false;
+}
+
+bool CheckTimeDigits(const std::string& stamp, LineErrors& errors) {
+    if (IsFourteenDigits(stamp)) return true;
+    errors.Add("time \"" + stamp + "\" is not 14 digits YYYYMMDDhhmmss");
+    return false;
+}
+
+// The same rules as the setup applies, to an entry of a good target: the name with a time that is
+// always good, the time with a name that is always good, so that each fault is found whatever the
+// other field holds.
+void CheckSetupRules(const ManifestEntry& entry, bool nameOk, bool timeOk, NameDecoder& decoder,
+                     LineErrors& errors) {
+    if (nameOk &&
+        CheckAsSetup(entry.encodedName, "20000101000000", entry.target, decoder) == PackageFault::kBadName) {
+        errors.Add("name \"" + entry.name + "\" is not a sound file name" +
+                   (entry.target != 0 ? " (in the system folder the part after its last \"%\" and the "
+                                        "character after it is used)"
+                                      : ""));
+    }
+    if (timeOk &&
+        CheckAsSetup({'a'}, entry.timeStamp, entry.target, decoder) == PackageFault::kBadTimeStamp) {
+        errors.Add("time \"" + entry.timeStamp + "\" is not a real date and time " + kStampRangeEverywhere);
+    }
+}
+
+// Resolves the source against the manifest's folder and takes its size: a regular file below 2 GiB.
+void ResolveSource(ManifestEntry& entry, const std::string& folder, LineErrors& errors) {
+    std::filesystem::path source(entry.source);
+    if (source.is_relative() && !folder.empty()) source = std::filesystem::path(folder) / source;
+    const std::string given = entry.source;
+    entry.source = source.string();
+    struct stat status {};
+    if (given.empty()) {
+        errors.Add("source is empty");
+    } else if (::stat(entry.source.c_str(), &status) != 0) {
+        errors.Add("source file \"" + entry.source + "\": " + std::strerror(errno));
+    } else if (!S_ISREG(status.st_mode)) {
+        errors.Add("source file \"" + entry.source + "\" is not a regular file");
+    } else if (static_cast<std::uint64_t>(status.st_size) > kMaxPackageLength) {
+        errors.Add("source file \"" + entry.source + "\" is 2 GiB or larger");
+    } else {
+        entry.size = static_cast<std::uint64_t>(status.st_size);
+    }
+}
+
+// Checks one entry line; the entry is good when the line has no error.
+ManifestEntry ParseEntry(const std::string& line, int number, const std::string& folder, int codePage,
+                         NameDecoder& decoder, LineErrors& errors) {
+    ManifestEntry entry;
+    entry.line = number;
+    const LineFields fields = SplitFields(line, errors);
+    // Blanks where TABs belong make one long field: say so instead of naming the fields it hides.
+    if (!fields.blankKey.empty() && !fields.Complete()) {
+        errors.Add("fields are separated by TAB characters, not blanks (a blank comes before \"" +
+                   fields.blankKey + "=\")");
+        return entry;
+    }
+    for (int k = 0; k < kFieldCount; ++k) {
+        if (!fields.seen[k]) errors.Add(std::string("field \"") + kFieldKeys[k] + "\" is missing");
+    }
+    entry.name = fields.values[kNameField];
+    entry.timeStamp = fields.values[kTimeField];
+    entry.source = fields.values[kSourceField];
+    const bool targetOk =
+        fields.seen[kTargetField] && ParseTarget(fields.values[kTargetField], entry.target, errors);
+    const bool nameOk = fields.seen[kNameField] && EncodeEntryName(entry, codePage, errors);
+    const bool timeOk = fields.seen[kTimeField] && CheckTimeDigits(entry.timeStamp, errors);
+    if (targetOk) CheckSetupRules(entry, nameOk, timeOk, decoder, errors);
+    if (fields.seen[kSourceField]) ResolveSource(entry, folder, errors);
+    return entry;
+}
+
 }  // namespace
 
 Manifest ParseManifest(const std::string& text, const std::string& folder, int codePage) {
-    static const char* const kKeys[4] = {"name", "time", "target", "source"};
     static const char kByteOrderMark[] = "\xEF\xBB\xBF";
     Manifest manifest;
     std::istringstream lines(text.compare(0, 3, kByteOrderMark) == 0 ? text.substr(3) : text);
+    CodePageDecoder decoder(codePage);
     std::string line;
     int number = 0;
-    CodePageDecoder decoder(codePage);
-    std::size_t errorsBefore = 0;
-    auto add = [&](const std::string& message) { manifest.errors.push_back(LineError(number, message)); };
     while (std::getline(lines, line)) {
         ++number;
-        errorsBefore = manifest.errors.size();
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::size_t first = line.find_first_not_of(" \t");
         if (first == std::string::npos || line[first] == '#') continue;
-
-        ManifestEntry entry;
-        entry.line = number;
-        bool seen[4] = {false, false, false, false};
-        std::string target;
-        std::istringstream fields(line);
-        std::string field;
-        std::string blankKey;
-        while (std::getline(fields, field, '\t')) {
-            if (field.empty()) continue;
-            if (blankKey.empty()) blankKey = KeyAfterBlank(field, kKeys);
-            const std::size_t equals = field.find('=');
-            if (equals == std::string::npos) {
-                add("field \"" + field + "\" is not of the form key=value");
-                continue;
-            }
-            const std::string key = field.substr(0, equals);
-            const std::string value = field.substr(equals + 1);
-            int k = 0;
-            while (k < 4 && key != kKeys[k]) ++k;
-            if (k == 4) {
-                add("unknown field \"" + key + "\"");
-                continue;
-            }
-            if (seen[k]) {
-                add("field \"" + key + "\" given twice");
-                continue;
-            }
-            seen[k] = true;
-            std::string* const slots[4] = {&entry.name, &entry.timeStamp, &target, &entry.source};
-            *slots[k] = value;
-        }
-        // Blanks where TABs belong make one long field: say so instead of naming the fields it hides.
-        bool missing = false;
-        for (bool s : seen) missing = missing || !s;
-        if (!blankKey.empty() && missing) {
-            add("fields are separated by TAB characters, not blanks (a blank comes before \"" + blankKey +
-                "=\")");
-            continue;
-        }
-        for (int k = 0; k < 4; ++k) {
-            if (!seen[k]) add(std::string("field \"") + kKeys[k] + "\" is missing");
-        }
-
-        bool targetOk = false;
-        if (seen[2]) {
-            targetOk = target.size() == 1 && target[0] >= '0' && target[0] <= '5';
-            if (targetOk) {
-                entry.target = static_cast<std::uint8_t>(target[0] - '0');
-            } else {
-                add("target \"" + target + "\" is not a number from 0 to 5");
-            }
-        }
-
-        bool nameOk = false;
-        if (seen[0]) {
-            std::string error;
-            std::u16string decoded;
-            if (!EncodeName(entry.name, codePage, entry.encodedName, error)) {
-                add(error);
-            } else if (entry.encodedName.empty()) {
-                add("name is empty");
-            } else if (entry.encodedName.size() > kNameSize) {
-                add("name \"" + entry.name + "\" takes " + std::to_string(entry.encodedName.size()) +
-                    " bytes in code page " + std::to_string(codePage) + "; at most 32 fit");
-            } else if (std::find(entry.encodedName.begin(), entry.encodedName.end(), 0) !=
-                       entry.encodedName.end()) {
-                add("name contains a zero byte");
-            } else if (!DecodeName(entry.encodedName.data(), entry.encodedName.size(), codePage, decoded) ||
-                       decoded != Utf8ToUtf16(entry.name)) {
-                add("name \"" + entry.name + "\" does not read back the same in code page " +
-                    std::to_string(codePage));
-            } else {
-                nameOk = true;
-            }
-        }
-        bool timeOk = false;
-        if (seen[1]) {
-            timeOk = IsFourteenDigits(entry.timeStamp);
-            if (!timeOk) add("time \"" + entry.timeStamp + "\" is not 14 digits YYYYMMDDhhmmss");
-        }
-
-        // The same rules as the setup applies: the name with a time that is always good, the time
-        // with a name that is always good, so that each fault is found whatever the other field holds.
-        if (targetOk && nameOk &&
-            CheckAsSetup(entry.encodedName, "20000101000000", entry.target, decoder) ==
-                PackageFault::kBadName) {
-            add("name \"" + entry.name + "\" is not a sound file name" +
-                (entry.target != 0 ? " (in the system folder the part after its last \"%\" and the "
-                                     "character after it is used)"
-                                   : ""));
-        }
-        if (targetOk && timeOk &&
-            CheckAsSetup({'a'}, entry.timeStamp, entry.target, decoder) == PackageFault::kBadTimeStamp) {
-            add("time \"" + entry.timeStamp + "\" is not a real date and time " + kStampRangeEverywhere);
-        }
-
-        if (seen[3]) {
-            std::filesystem::path source(entry.source);
-            if (source.is_relative() && !folder.empty()) source = std::filesystem::path(folder) / source;
-            const std::string given = entry.source;
-            entry.source = source.string();
-            struct stat status {};
-            if (given.empty()) {
-                add("source is empty");
-            } else if (::stat(entry.source.c_str(), &status) != 0) {
-                add("source file \"" + entry.source + "\": " + std::strerror(errno));
-            } else if (!S_ISREG(status.st_mode)) {
-                add("source file \"" + entry.source + "\" is not a regular file");
-            } else if (static_cast<std::uint64_t>(status.st_size) > kMaxPackageLength) {
-                add("source file \"" + entry.source + "\" is 2 GiB or larger");
-            } else {
-                entry.size = static_cast<std::uint64_t>(status.st_size);
-            }
-        }
-        if (manifest.errors.size() == errorsBefore) manifest.entries.push_back(std::move(entry));
+        LineErrors errors(number, manifest.errors);
+        ManifestEntry entry = ParseEntry(line, number, folder, codePage, decoder, errors);
+        if (!errors.Any()) manifest.entries.push_back(std::move(entry));
     }
     return manifest;
 }
