@@ -1103,8 +1103,7 @@ public:
 class PlanShortcutPort : public ShortcutPort {
 public:
     explicit PlanShortcutPort(std::vector<std::u16string> names) : m_names(std::move(names)) {}
-    std::int32_t InitializeCom() override { return 0; }
-    void UninitializeCom() override {}
+    ComScope StartCom() override { return ComScope(0, nullptr); }  // started, with nothing to end
     std::unique_ptr<ShellLink> CreateShellLink() override { return std::make_unique<SavingLink>(); }
     void EnumerateEntries(std::u16string_view, const EntryVisitor& visit) override {
         for (const std::u16string& name : m_names) {
