@@ -58,9 +58,8 @@ BOOL CCopyFilePropPage::OnInitDialog() {
     // The three values the engine works on, copied once from the destination page.
     const CDestPropPage& dest = static_cast<CSetupPropSheet*>(Sheet())->m_destPage;
     m_nPlatformKind = dest.PlatformKind();
-    std::u16string folder = quentaro::ToU16(dest.DestinationFolder());
-    quentaro::TrimLeadingWhiteSpace(folder);
-    m_strDestFolder = quentaro::ToWide(folder);
+    const std::u16string folder = quentaro::ToU16(dest.DestinationFolder());
+    m_strDestFolder = quentaro::ToWide(quentaro::TrimmedLeadingWhiteSpace(folder));
     m_strSystemFolder = dest.SystemFolder();
 
     m_ctrlLog.SetEventMask(ENM_PROTECTED);
