@@ -19,6 +19,7 @@
 #include "core/crc16.h"
 #include "core/engine.h"
 #include "core/extract.h"
+#include "core/memory_ports.h"
 #include "core/messages.h"
 #include "core/shortcuts.h"
 #include "core/text.h"
@@ -101,26 +102,6 @@ private:
     std::ifstream m_stream;
     FileIdentity m_identity;
     std::uint64_t m_size = 0;
-};
-
-// An install page that shows nothing: the tool learns what failed from the error returned.
-class QuietUi : public InstallUi {
-public:
-    void ShowError(const std::u16string&) override {}
-    void SetProgress(std::int32_t) override {}
-    void AppendLog(const std::u16string&) override {}
-};
-
-class NoFiles : public TargetFileSystem {
-public:
-    std::unique_ptr<TargetFile> Create(const std::u16string&) override { return nullptr; }
-};
-
-class NoShell : public Shell {
-public:
-    bool RunAndWait(const std::u16string&, const std::u16string&, const std::u16string&) override {
-        return true;
-    }
 };
 
 std::string LineError(int line, const std::string& text) {
@@ -493,12 +474,14 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
 
 int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     const std::string& path = options.positional[0];
+    // The checks write nothing and read no time stamp; the tool learns what failed from the error
+    // returned, and the install page stands in without showing it.
     HostPackageStore store;
-    QuietUi ui;
-    NoFiles files;
+    memory::CountingUi ui;
+    memory::CountingFileSystem files;
     CodePageDecoder decoder(options.codePage);
-    FixedOffsetClock clock(0);  // the checks read no time stamp
-    NoShell shell;
+    memory::FixedOffsetClock clock;
+    memory::NullShell shell;
     InstallEngine engine{store, ui, files, decoder, clock, shell, 0, u"", u"", Utf8ToUtf16(path)};
     struct Step {
         const char* label;
@@ -538,7 +521,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     };
     std::int32_t failedKind = 0;
     for (std::int64_t offset : kZoneOffsets) {
-        FixedOffsetClock zone(offset);
+        memory::FixedOffsetClock zone(offset);
         for (std::int32_t kind = -1; kind <= 5 && check.ok(); ++kind) {
             check = ValidatePackage(file->Size(), header, readEntry, kind, decoder, zone);
             failedKind = kind;
@@ -649,11 +632,6 @@ std::u16string CodePageDecoder::DecodeAnsi(const std::uint8_t* bytes, std::size_
     return name;
 }
 
-bool FixedOffsetClock::LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) {
-    utcSeconds = UtcSecondsOfCivil(local) - m_offset;
-    return true;
-}
-
 std::unique_ptr<PackageFile> HostPackageStore::Open(const std::u16string& name) {
     const std::string path = Utf16ToUtf8(name);
     std::ifstream stream(path, std::ios::binary);
@@ -731,7 +709,7 @@ PackageFault CheckAsSetup(const std::vector<std::uint8_t>& name, const std::stri
     image.target = target;
     const PackageEntry record = MakeEntry(image, 0, 0);
     for (std::int64_t offset : kZoneOffsets) {
-        FixedOffsetClock clock(offset);
+        memory::FixedOffsetClock clock(offset);
         for (std::int32_t kind = -1; kind <= 5; ++kind) {
             EntryPlan plan;
             const PackageFault fault = PlanEntry(kMaxPackageLength, record, kind, decoder, clock, plan);
@@ -947,7 +925,7 @@ std::string DescribeKinds(const std::vector<std::int32_t>& kinds) {
 std::vector<PackageWarning> FindPackageWarnings(const std::vector<LabeledEntry>& entries,
                                                 std::uint64_t length, int codePage) {
     CodePageDecoder decoder(codePage);
-    FixedOffsetClock clock(0);
+    memory::FixedOffsetClock clock;
     std::vector<std::int32_t> nothing;
     std::vector<std::int32_t> noApplication;
     std::vector<std::int32_t> noDriver;
@@ -1033,64 +1011,39 @@ bool HasName(const std::vector<std::u16string>& names, std::u16string_view name)
     return false;
 }
 
+// A file that the planned installation wrote, as it took its name (a later one of the same name
+// too).
 struct WrittenFile {
     std::u16string path;
     std::uint64_t size = 0;
 };
 
-// Files that count their bytes; a committed file is recorded (a later one of the same name too).
-class RecordingFiles : public TargetFileSystem {
-public:
-    class File : public TargetFile {
-    public:
-        File(RecordingFiles& owner, std::u16string path) : m_owner(owner), m_path(std::move(path)) {}
-        WriteStatus Write(const std::uint8_t*, std::size_t count) override {
-            m_size += count;
-            return WriteStatus::kOk;
-        }
-        WriteStatus Close() override { return WriteStatus::kOk; }
-        bool SetTimes(const FileTimes&) override { return true; }
-        bool Commit() override {
-            m_owner.written.push_back({m_path, m_size});
-            return true;
-        }
-
-    private:
-        RecordingFiles& m_owner;
-        std::u16string m_path;
-        std::uint64_t m_size = 0;
-    };
-    std::unique_ptr<TargetFile> Create(const std::u16string& path) override {
-        return std::make_unique<File>(*this, path);
+// The names in the destination folder, as a directory listing gives them.
+std::vector<std::u16string> DestinationNames(const std::vector<WrittenFile>& written) {
+    const std::u16string prefix = std::u16string(kPlanDestination) + u"\\";
+    std::vector<std::u16string> names;
+    for (const WrittenFile& file : written) {
+        if (file.path.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::u16string name = file.path.substr(prefix.size());
+        if (!HasName(names, name)) names.push_back(name);
     }
-    // The names in the destination folder, as a directory listing gives them.
-    std::vector<std::u16string> DestinationNames() const {
-        const std::u16string prefix = std::u16string(kPlanDestination) + u"\\";
-        std::vector<std::u16string> names;
-        for (const WrittenFile& file : written) {
-            if (file.path.compare(0, prefix.size(), prefix) != 0) continue;
-            const std::u16string name = file.path.substr(prefix.size());
-            if (!HasName(names, name)) names.push_back(name);
-        }
-        return names;
-    }
-    std::vector<WrittenFile> written;
-};
+    return names;
+}
 
 // Starts a program only when it is among the destination files, as Windows would.
 class RecordingShell : public Shell {
 public:
-    explicit RecordingShell(const RecordingFiles& files) : m_files(files) {}
+    explicit RecordingShell(const std::vector<WrittenFile>& written) : m_written(written) {}
     bool RunAndWait(const std::u16string& program, const std::u16string&, const std::u16string&) override {
         started = true;
         const std::u16string prefix = std::u16string(kPlanDestination) + u"\\";
         return program.compare(0, prefix.size(), prefix) == 0 &&
-               HasName(m_files.DestinationNames(), program.substr(prefix.size()));
+               HasName(DestinationNames(m_written), program.substr(prefix.size()));
     }
     bool started = false;
 
 private:
-    const RecordingFiles& m_files;
+    const std::vector<WrittenFile>& m_written;
 };
 
 class SavingLink : public ShellLink {
@@ -1125,11 +1078,15 @@ KindPlan PlanKind(const std::string& path, int codePage, std::int32_t kind) {
     KindPlan result;
     result.kind = kind;
     HostPackageStore store;
-    QuietUi ui;
-    RecordingFiles files;
+    memory::CountingUi ui;  // what failed comes back as the error
+    std::vector<WrittenFile> written;
+    memory::CountingFileSystem files;
+    files.onCommit = [&written](const std::u16string& file, std::uint64_t size) {
+        written.push_back({file, size});
+    };
     CodePageDecoder decoder(codePage);
-    FixedOffsetClock clock(0);
-    RecordingShell shell(files);
+    memory::FixedOffsetClock clock;  // a computer in UTC
+    RecordingShell shell(written);
     InstallEngine engine{
         store, ui, files, decoder, clock, shell, kind, kPlanDestination, kPlanSystem, Utf8ToUtf16(path)};
     // The install job: the three checks, the extraction (each only after the one before passed), the
@@ -1141,7 +1098,7 @@ KindPlan PlanKind(const std::string& path, int codePage, std::int32_t kind) {
         if (error != InstallError::kNone) break;
     }
     ReleasePackage(engine);
-    const std::vector<std::u16string> names = files.DestinationNames();
+    const std::vector<std::u16string> names = DestinationNames(written);
     result.driverRuns = shell.started;
     result.driverDelivered = HasName(names, kDriverInstallerName);
     result.infDelivered = HasName(names, kDriverInstallerParameters);
@@ -1161,7 +1118,7 @@ KindPlan PlanKind(const std::string& path, int codePage, std::int32_t kind) {
     if (!ReadZeroPadded(*file, 0, bytes.data(), bytes.size())) return result;
     const PackageHeader header = ReadPackageHeader(bytes.data());
     std::size_t next = 0;
-    for (std::uint32_t i = 0; i < header.entryCount && next < files.written.size(); ++i) {
+    for (std::uint32_t i = 0; i < header.entryCount && next < written.size(); ++i) {
         std::array<std::uint8_t, kPackageEntrySize> record{};
         if (!ReadZeroPadded(*file, EntryRecordOffset(i), record.data(), record.size())) break;
         const PackageEntry entry = ReadPackageEntry(record.data());
@@ -1175,7 +1132,7 @@ KindPlan PlanKind(const std::string& path, int codePage, std::int32_t kind) {
         planned.name = plan.fileName;
         planned.entry = i;
         planned.storedName = decoder.DecodeAnsi(entry.name.data(), StoredNameLength(entry.name));
-        planned.size = files.written[next++].size;
+        planned.size = written[next++].size;
         planned.time = ShownTimeStamp(entry);
         result.files.push_back(planned);
     }

@@ -35,16 +35,6 @@ private:
     int m_codePage;
 };
 
-// A clock whose local time is UTC plus a fixed offset.
-class FixedOffsetClock : public LocalClock {
-public:
-    explicit FixedOffsetClock(std::int64_t offsetSeconds) : m_offset(offsetSeconds) {}
-    bool LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) override;
-
-private:
-    std::int64_t m_offset;
-};
-
 // The setup reads a time stamp as the installing computer's local time and refuses one whose UTC
 // time falls outside its range. The tool accepts a stamp only when it is inside that range in every
 // time zone from UTC-12 to UTC+14: read at these two offsets, the extremes of the UTC times.
