@@ -2,8 +2,7 @@
 // value. Each opens the package by its name (see OpenPackage). The Verify functions return what
 // failed, after closing the package; the Check functions, the install page's operations, return 1
 // when the package passes and 0 when it fails, after showing the failure's message.
-#ifndef QUENTARO_CORE_CHECKS_H
-#define QUENTARO_CORE_CHECKS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -57,5 +56,3 @@ bool ReadZeroPadded(PackageFile& file, std::uint64_t offset, std::uint8_t* buffe
 ReadResult ReadFully(PackageFile& file, std::uint8_t* buffer, std::size_t count);
 
 }  // namespace quentaro
-
-#endif  // QUENTARO_CORE_CHECKS_H

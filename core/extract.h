@@ -1,7 +1,6 @@
 // Extraction of the package: every entry that suits the running platform is written to its folder,
 // with its stored time stamp; on PlatformKind 5 the driver installer runs after the last entry.
-#ifndef QUENTARO_CORE_EXTRACT_H
-#define QUENTARO_CORE_EXTRACT_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -53,5 +52,3 @@ InstallError ExtractPackage(const InstallEngine& engine);
 int ExtractFiles(const InstallEngine& engine);
 
 }  // namespace quentaro
-
-#endif  // QUENTARO_CORE_EXTRACT_H

@@ -1,6 +1,5 @@
 // The installation engine's errors and their message texts, shown in the standard error box.
-#ifndef QUENTARO_CORE_MESSAGES_H
-#define QUENTARO_CORE_MESSAGES_H
+#pragma once
 
 namespace quentaro {
 
@@ -58,5 +57,3 @@ constexpr const char16_t* MessageOf(InstallError error) {
 }
 
 }  // namespace quentaro
-
-#endif  // QUENTARO_CORE_MESSAGES_H
