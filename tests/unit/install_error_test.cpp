@@ -21,7 +21,6 @@ namespace {
 using fakes::Rig;
 using fixtures::Entry;
 using fixtures::Package;
-using fixtures::Repeat;
 
 std::u16string Text(const char16_t* message) {
     return message == nullptr ? u"(none)" : std::u16string(message);
@@ -97,7 +96,7 @@ int RunPageJob(Rig& rig, void (*afterChecks)(Rig&)) {
 
 TEST(InstallError, EachFailureOfTheJobHasItsOwnError) {
     const std::vector<std::uint8_t> good =
-        Package({Entry("QUENTARO.exe", 0, "application"), Entry("data.dat", 0, Repeat('d', 600))});
+        Package({Entry("QUENTARO.exe", 0, "application"), Entry("data.dat", 0, fixtures::Repeat('d', 600))});
     std::vector<std::uint8_t> badSignature = good;
     badSignature[0] = 'X';
     std::vector<std::uint8_t> badCheckValue = good;
