@@ -1,11 +1,10 @@
-// Benchmarks of the portable core over in-memory ports: the check value with its progress over a
-// 64 MiB package, the selection and plan of a 10,000-entry table, and the extraction into a file
-// system that discards the bytes. The ports here copy with memcpy and record almost nothing, so the
-// figures are the core's own cost.
+// Benchmarks of the portable core over the memory ports (core/memory_ports.h): the check value with
+// its progress over a 64 MiB package, the selection and plan of a 10,000-entry table, and the
+// extraction into a file system that discards the bytes. Those ports copy with memcpy and count
+// almost nothing else, so the figures are the core's own cost.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "core/crc16.h"
 #include "core/engine.h"
 #include "core/extract.h"
+#include "core/memory_ports.h"
 #include "core/package.h"
 #include "core/ports.h"
 #include "core/progress.h"
@@ -23,110 +23,6 @@ namespace quentaro {
 namespace {
 
 constexpr std::size_t kMiB = 1024 * 1024;
-
-class MemoryPackageFile : public PackageFile {
-public:
-    explicit MemoryPackageFile(const std::vector<std::uint8_t>& bytes) : m_bytes(bytes) {}
-    bool GetIdentity(FileIdentity& identity) override {
-        identity = FileIdentity{0, 1};
-        return true;
-    }
-    std::uint64_t Size() override { return m_bytes.size(); }
-    bool Seek(std::uint64_t offset) override {
-        m_position = offset;
-        return true;
-    }
-    ReadResult Read(std::uint8_t* buffer, std::size_t count) override {
-        ReadResult result;
-        if (m_position >= m_bytes.size()) return result;
-        const std::uint64_t left = m_bytes.size() - m_position;
-        result.count = left < count ? static_cast<std::size_t>(left) : count;
-        std::memcpy(buffer, m_bytes.data() + m_position, result.count);
-        m_position += result.count;
-        return result;
-    }
-
-private:
-    const std::vector<std::uint8_t>& m_bytes;
-    std::uint64_t m_position = 0;
-};
-
-class MemoryPackageStore : public PackageStore {
-public:
-    explicit MemoryPackageStore(std::vector<std::uint8_t> image) : bytes(std::move(image)) {}
-    std::unique_ptr<PackageFile> Open(const std::u16string&) override {
-        return std::make_unique<MemoryPackageFile>(bytes);
-    }
-    std::vector<std::uint8_t> bytes;
-};
-
-// Forwards a value only when it changes, as the install page does; counts the calls.
-class CountingUi : public InstallUi {
-public:
-    void ShowError(const std::u16string&) override { ++errors; }
-    void SetProgress(std::int32_t percent) override {
-        ++calls;
-        if (percent != last) {
-            last = percent;
-            ++changes;
-        }
-    }
-    void AppendLog(const std::u16string& text) override { logged += text.size(); }
-
-    std::uint64_t calls = 0;
-    std::uint64_t changes = 0;
-    std::int32_t last = -1;
-    std::size_t logged = 0;
-    int errors = 0;
-};
-
-class DiscardingFile : public TargetFile {
-public:
-    explicit DiscardingFile(std::uint64_t& written) : m_written(written) {}
-    WriteStatus Write(const std::uint8_t* data, std::size_t count) override {
-        benchmark::DoNotOptimize(data);
-        m_written += count;
-        return WriteStatus::kOk;
-    }
-    WriteStatus Close() override { return WriteStatus::kOk; }
-    bool SetTimes(const FileTimes&) override { return true; }
-    bool Commit() override { return true; }
-
-private:
-    std::uint64_t& m_written;
-};
-
-class DiscardingFileSystem : public TargetFileSystem {
-public:
-    std::unique_ptr<TargetFile> Create(const std::u16string&) override {
-        ++files;
-        return std::make_unique<DiscardingFile>(written);
-    }
-    std::uint64_t files = 0;
-    std::uint64_t written = 0;
-};
-
-class AsciiDecoder : public NameDecoder {
-public:
-    std::u16string DecodeAnsi(const std::uint8_t* bytes, std::size_t count) override {
-        return std::u16string(bytes, bytes + count);
-    }
-};
-
-class UtcLocalClock : public LocalClock {
-public:
-    bool LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) override {
-        utcSeconds = UtcSecondsOfCivil(local);
-        return true;
-    }
-};
-
-class NoShell : public Shell {
-public:
-    bool RunAndWait(const std::u16string&, const std::u16string&, const std::u16string&) override {
-        return true;
-    }
-};
 
 pack::ImageEntry Entry(const std::string& name, std::uint8_t target, std::vector<std::uint8_t> data) {
     pack::ImageEntry entry;
@@ -166,12 +62,12 @@ std::vector<std::uint8_t> ManyFilesPackage(std::size_t count, std::size_t size) 
 
 struct Ports {
     explicit Ports(std::vector<std::uint8_t> image) : store(std::move(image)) {}
-    MemoryPackageStore store;
-    CountingUi ui;
-    DiscardingFileSystem files;
-    AsciiDecoder names;
-    UtcLocalClock clock;
-    NoShell shell;
+    memory::MemoryPackageStore store;
+    memory::CountingUi ui;
+    memory::CountingFileSystem files;
+    memory::ByteDecoder names;
+    memory::FixedOffsetClock clock;  // UTC
+    memory::NullShell shell;
     InstallEngine Engine(std::int32_t kind = 1) {
         return InstallEngine{store, ui, files, names, clock, shell, kind, u"C:\\dest", u"C:\\sys"};
     }
@@ -196,7 +92,7 @@ void BM_CheckCrc(benchmark::State& state) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * ports.store.bytes.size()));
     state.counters["SetProgress"] =
-        static_cast<double>(ports.ui.calls) / static_cast<double>(state.iterations());
+        static_cast<double>(ports.ui.progressCalls) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_CheckCrc)->Arg(64)->Unit(benchmark::kMillisecond);
 
@@ -257,7 +153,7 @@ void BM_ExtractLargeFile(benchmark::State& state) {
     for (auto _ : state) {
         if (ExtractFiles(engine) != 1) state.SkipWithError("extraction failed");
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(ports.files.written));
+    state.SetBytesProcessed(static_cast<std::int64_t>(ports.files.bytesWritten));
 }
 BENCHMARK(BM_ExtractLargeFile)->Arg(64)->Unit(benchmark::kMillisecond);
 

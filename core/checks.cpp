@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "core/crc16.h"
-#include "core/messages.h"
 #include "core/progress.h"
 
 namespace quentaro {
@@ -42,37 +41,44 @@ private:
     std::uint64_t m_position = 0;
 };
 
-// Closes the package, then shows `message`: a failed check never keeps the file open behind its box.
-int Fail(const InstallEngine& engine, std::unique_ptr<PackageFile>& file, const char16_t* message) {
+// Closes this reader's view and the package: a failed check never keeps the file open behind its
+// message box.
+InstallError Fail(const InstallEngine& engine, std::unique_ptr<PackageFile>& file, InstallError error) {
     file.reset();
     ReleasePackage(engine);
-    engine.ui.ShowError(message);
-    return 0;
+    return error;
 }
 
 // Opens the package, reads the four bytes at `offset` and closes this reader's view. On failure the
-// package has been released, the message has been shown and false is returned.
-bool ReadHeaderField(const InstallEngine& engine, std::uint64_t offset, std::uint8_t* bytes) {
-    const char16_t* message = nullptr;
-    std::unique_ptr<PackageFile> file = OpenPackage(engine, message);
-    if (!file) {
-        engine.ui.ShowError(message);
-        return false;
-    }
-    if (!ReadZeroPadded(*file, offset, bytes, 4)) {
-        Fail(engine, file, kMsgDataFileReadFailed);
-        return false;
-    }
-    return true;
+// package has been released.
+InstallError ReadHeaderField(const InstallEngine& engine, std::uint64_t offset, std::uint8_t* bytes) {
+    InstallError error = InstallError::kNone;
+    std::unique_ptr<PackageFile> file = OpenPackage(engine, error);
+    if (!file) return error;
+    if (!ReadZeroPadded(*file, offset, bytes, 4))
+        return Fail(engine, file, InstallError::kDataFileReadFailed);
+    return InstallError::kNone;
+}
+
+// Reads the four bytes at `offset` and tests them with `accepted`; a field that fails releases the
+// package.
+InstallError VerifyHeaderField(const InstallEngine& engine, std::uint64_t offset,
+                               bool (*accepted)(const std::uint8_t*)) {
+    std::array<std::uint8_t, 4> bytes{};
+    const InstallError error = ReadHeaderField(engine, offset, bytes.data());
+    if (error != InstallError::kNone) return error;
+    if (accepted(bytes.data())) return InstallError::kNone;
+    ReleasePackage(engine);
+    return InstallError::kDataFileDamaged;
 }
 
 }  // namespace
 
-std::unique_ptr<PackageFile> OpenPackage(const InstallEngine& engine, const char16_t*& message) {
+std::unique_ptr<PackageFile> OpenPackage(const InstallEngine& engine, InstallError& error) {
     std::unique_ptr<PackageFile> opened = engine.package.Open(engine.packageName);
     if (!opened) {
         ReleasePackage(engine);
-        message = kMsgDataFileNotFound;
+        error = InstallError::kDataFileNotFound;
         return nullptr;
     }
     HeldPackage& held = *engine.held;
@@ -85,7 +91,7 @@ std::unique_ptr<PackageFile> OpenPackage(const InstallEngine& engine, const char
         opened.reset();
         if (!same) {
             ReleasePackage(engine);
-            message = kMsgDataFileDamaged;
+            error = InstallError::kDataFileReplaced;
             return nullptr;
         }
     }
@@ -134,32 +140,22 @@ bool IsAcceptedVersion(const std::uint8_t* bytes) {
     return true;  // equal, or a proper beginning of "V1.0"
 }
 
-int CheckSignature(const InstallEngine& engine) {
-    std::array<std::uint8_t, 4> bytes{};
-    if (!ReadHeaderField(engine, kSignatureOffset, bytes.data())) return 0;
-    if (IsPackageSignature(bytes.data())) return 1;
-    ReleasePackage(engine);
-    engine.ui.ShowError(kMsgDataFileDamaged);
-    return 0;
+InstallError VerifySignature(const InstallEngine& engine) {
+    return VerifyHeaderField(engine, kSignatureOffset, IsPackageSignature);
 }
 
-int CheckVersion(const InstallEngine& engine) {
-    std::array<std::uint8_t, 4> bytes{};
-    if (!ReadHeaderField(engine, kVersionOffset, bytes.data())) return 0;
-    if (IsAcceptedVersion(bytes.data())) return 1;
-    ReleasePackage(engine);
-    engine.ui.ShowError(kMsgDataFileDamaged);
-    return 0;
+InstallError VerifyVersion(const InstallEngine& engine) {
+    return VerifyHeaderField(engine, kVersionOffset, IsAcceptedVersion);
 }
 
-int CheckCrc(const InstallEngine& engine) {
-    const char16_t* message = nullptr;
-    std::unique_ptr<PackageFile> file = OpenPackage(engine, message);
-    if (!file) return Fail(engine, file, message);
+InstallError VerifyCrc(const InstallEngine& engine) {
+    InstallError error = InstallError::kNone;
+    std::unique_ptr<PackageFile> file = OpenPackage(engine, error);
+    if (!file) return error;
     const std::uint64_t length = file->Size();
     // A file of 2 GiB or more is no package; reading it through would only take long.
-    if (length > kMaxPackageLength) return Fail(engine, file, kMsgDataFileDamaged);
-    if (!file->Seek(0)) return Fail(engine, file, kMsgDataFileReadFailed);
+    if (length > kMaxPackageLength) return Fail(engine, file, InstallError::kDataFileDamaged);
+    if (!file->Seek(0)) return Fail(engine, file, InstallError::kDataFileReadFailed);
 
     const std::size_t blockSize = engine.crcBlockSize > 0 ? engine.crcBlockSize : kCrcBlockSize;
     std::vector<std::uint8_t> block(blockSize);
@@ -176,7 +172,7 @@ int CheckCrc(const InstallEngine& engine) {
         const ReadResult read = file->Read(block.data(), want);
         // The file is held denying writers, so it cannot have shrunk: no bytes before its end is a
         // read error.
-        if (read.ioError || read.count == 0) return Fail(engine, file, kMsgDataFileReadFailed);
+        if (read.ioError || read.count == 0) return Fail(engine, file, InstallError::kDataFileReadFailed);
         const std::size_t count = read.count < want ? read.count : want;
         std::size_t i = 0;
         while (i < count) {
@@ -191,8 +187,26 @@ int CheckCrc(const InstallEngine& engine) {
             }
         }
     }
-    if (r == kCrc16Residue) return 1;
-    return Fail(engine, file, kMsgDataFileDamaged);
+    if (r == kCrc16Residue) return InstallError::kNone;
+    return Fail(engine, file, InstallError::kDataFileDamaged);
+}
+
+int ReportResult(InstallUi& ui, InstallError error) {
+    if (error == InstallError::kNone) return 1;
+    if (const char16_t* message = MessageOf(error)) ui.ShowError(message);
+    return 0;
+}
+
+int CheckSignature(const InstallEngine& engine) {
+    return ReportResult(engine.ui, VerifySignature(engine));
+}
+
+int CheckVersion(const InstallEngine& engine) {
+    return ReportResult(engine.ui, VerifyVersion(engine));
+}
+
+int CheckCrc(const InstallEngine& engine) {
+    return ReportResult(engine.ui, VerifyCrc(engine));
 }
 
 }  // namespace quentaro

@@ -1,8 +1,7 @@
 // CRC-16/X-25 (the HDLC frame check sequence): reflected polynomial 0x1021 (0x8408), initial value
 // 0xFFFF, result complemented. Running the register without the final complement over data followed by
 // its check value, low byte first, ends at kCrc16Residue.
-#ifndef QUENTARO_CORE_CRC16_H
-#define QUENTARO_CORE_CRC16_H
+#pragma once
 
 #include <array>
 #include <cstddef>
@@ -51,5 +50,3 @@ std::uint16_t Crc16UpdateWith(Crc16Method method, std::uint16_t r, const std::ui
 }  // namespace detail
 
 }  // namespace quentaro
-
-#endif  // QUENTARO_CORE_CRC16_H

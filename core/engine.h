@@ -1,7 +1,6 @@
 // The state the installation engine works on: the install page's copies of the platform kind and the
 // two folders, the package name, and the ports to the system and to the page.
-#ifndef QUENTARO_CORE_ENGINE_H
-#define QUENTARO_CORE_ENGINE_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -45,5 +44,3 @@ struct InstallEngine {
 };
 
 }  // namespace quentaro
-
-#endif  // QUENTARO_CORE_ENGINE_H

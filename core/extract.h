@@ -1,13 +1,13 @@
 // Extraction of the package: every entry that suits the running platform is written to its folder,
 // with its stored time stamp; on PlatformKind 5 the driver installer runs after the last entry.
-#ifndef QUENTARO_CORE_EXTRACT_H
-#define QUENTARO_CORE_EXTRACT_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "core/engine.h"
+#include "core/messages.h"
 
 namespace quentaro {
 
@@ -35,17 +35,20 @@ int ParseTimeStamp(const std::uint8_t* text, std::int32_t& year, std::int32_t& m
 // The install log line announcing a file: "\nCreate \"<name>\"...".
 std::u16string CreateLogLine(const std::u16string& fileName);
 
-// The sum of DataSize over the entries that go to the destination folder. Returns 0 after showing a
-// message when the package cannot be opened or read, or its entry table lies outside it.
+// Sets `total` to the sum of DataSize over the entries that go to the destination folder. Fails (with
+// `total` 0) when the package cannot be opened or read, or its entry table lies outside it.
+InstallError MeasureInstallSize(const InstallEngine& engine, std::uint64_t& total);
+// The install page's operation: the sum, or 0 after showing the failure's message.
 std::uint64_t GetInstallSize(const InstallEngine& engine);
 
-// Writes the selected entries. Returns 1 when the pass completed. Returns 0 after showing a message
-// when the package cannot be opened or read, breaks the limits of its format (checked for the whole
-// table before the first file is written), a file cannot be created, written, closed or given its
-// times, or the driver installer cannot be started; returns 0 without a message when nothing goes to
-// the destination folder.
+// Writes the selected entries; kNone when the pass completed. Fails when the package cannot be
+// opened or read, breaks the limits of its format (checked for the whole table before the first file
+// is written), a file cannot be created, written, closed or given its times, or the driver installer
+// cannot be started; kNothingToInstall when nothing goes to the destination folder. The package is
+// closed on every way out.
+InstallError ExtractPackage(const InstallEngine& engine);
+// The install page's operation: 1 when the pass completed; 0 after showing the failure's message, or
+// without a message when nothing goes to the destination folder.
 int ExtractFiles(const InstallEngine& engine);
 
 }  // namespace quentaro
-
-#endif  // QUENTARO_CORE_EXTRACT_H

@@ -6,10 +6,10 @@ bool IsFolderWhiteSpace(char16_t c) {
     return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
 }
 
-void TrimLeadingWhiteSpace(std::u16string& text) {
+std::u16string_view TrimmedLeadingWhiteSpace(std::u16string_view text) {
     size_t start = 0;
     while (start < text.size() && IsFolderWhiteSpace(text[start])) ++start;
-    text.erase(0, start);
+    return text.substr(start);
 }
 
 bool IsFolderTextValid(std::u16string_view folder) {
@@ -60,19 +60,18 @@ std::vector<std::u16string> SplitFolders(std::u16string_view path) {
     return folders;
 }
 
-bool PrepareFolder(std::u16string path, FolderPort& port) {
-    TrimLeadingWhiteSpace(path);
-    if (port.IsExistingFolder(path)) return true;
-    if (!IsDriveAvailable(path, port.GetLogicalDriveMask())) return false;
-    for (const std::u16string& folder : SplitFolders(path)) {
+bool PrepareFolder(std::u16string_view path, FolderPort& port) {
+    const std::u16string_view trimmed = TrimmedLeadingWhiteSpace(path);
+    if (port.IsExistingFolder(trimmed)) return true;
+    if (!IsDriveAvailable(trimmed, port.GetLogicalDriveMask())) return false;
+    for (const std::u16string& folder : SplitFolders(trimmed)) {
         if (port.CreateFolder(folder) == CreateFolderResult::kFailed) return false;
         port.SetNormalAttributes(folder);
     }
     return true;
 }
 
-bool AcceptDestinationFolder(std::u16string& folder, FolderPort& port) {
-    TrimLeadingWhiteSpace(folder);
+bool AcceptDestinationFolder(std::u16string_view folder, FolderPort& port) {
     if (!IsFolderTextValid(folder)) return false;
     return PrepareFolder(folder, port);
 }

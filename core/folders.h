@@ -14,8 +14,10 @@ namespace quentaro {
 // among them, stay, so a folder typed after a full-width blank is rejected (no colon at index 1).
 bool IsFolderWhiteSpace(char16_t c);
 
-// Removes leading white space in place.
-void TrimLeadingWhiteSpace(std::u16string& text);
+// The text without its leading white space: the rest of the same characters, nothing copied. The
+// destination page takes a folder text through this once, where it reads it; the functions below
+// that take a folder expect it trimmed.
+std::u16string_view TrimmedLeadingWhiteSpace(std::u16string_view text);
 
 // The checks of a folder text (already trimmed) before the folder is created: not empty, the
 // first colon at index 1, the first backslash at index 2.
@@ -52,12 +54,13 @@ public:
 };
 
 // Makes sure that the folder exists: an existing folder is used unchanged; otherwise, on an
-// existing drive, every folder on the way is created and given normal attributes. False when the
-// drive does not exist or a folder cannot be created (the folders made before it stay).
-bool PrepareFolder(std::u16string path, FolderPort& port);
+// existing drive, every folder on the way is created and given normal attributes. Leading white
+// space of the path is left out. False when the drive does not exist or a folder cannot be created
+// (the folders made before it stay).
+bool PrepareFolder(std::u16string_view path, FolderPort& port);
 
-// Next on the destination page: removes leading white space from the folder (the caller's
-// member), checks the text and prepares the folder. True when the wizard may go on.
-bool AcceptDestinationFolder(std::u16string& folder, FolderPort& port);
+// Next on the destination page: checks the folder text (already trimmed) and prepares the folder.
+// True when the wizard may go on.
+bool AcceptDestinationFolder(std::u16string_view folder, FolderPort& port);
 
 }  // namespace quentaro

@@ -1,6 +1,5 @@
-// The installation engine's message texts, shown in the standard error box.
-#ifndef QUENTARO_CORE_MESSAGES_H
-#define QUENTARO_CORE_MESSAGES_H
+// The installation engine's errors and their message texts, shown in the standard error box.
+#pragma once
 
 namespace quentaro {
 
@@ -17,6 +16,44 @@ inline constexpr char16_t kMsgDiskFull[] = u"ﾃﾞｨｽｸの空き容量が�
 inline constexpr char16_t kMsgDriverInstallerFailed[] =
     u"ﾄﾞﾗｲﾊﾞｰのｲﾝｽﾄｰﾙﾌﾟﾛｸﾞﾗﾑを起動出来ません。ｾｯﾄｱｯﾌﾟを終了します。";
 
-}  // namespace quentaro
+// Why a check, the install size or the extraction did not succeed.
+enum class InstallError {
+    kNone,
+    kDataFileNotFound,  // the package cannot be opened
+    kDataFileReplaced,  // the package's name no longer leads to the file that was checked
+    kDataFileDamaged,   // signature, version, check value or the limits of the format
+    kDataFileReadFailed,
+    kFileNotCreated,   // a target file cannot be created, or cannot take the place of the old one
+    kFileWriteFailed,  // a target file cannot be written or closed, or its times cannot be set
+    kDiskFull,
+    kDriverInstallerFailed,
+    kNothingToInstall,  // no data for the destination folder: the setup ends without a message
+};
 
-#endif  // QUENTARO_CORE_MESSAGES_H
+// The text shown for an error; null for kNone and kNothingToInstall. A file that cannot be created
+// gives the message of a package that cannot be found, and a replaced package that of a damaged
+// one, as they always have.
+constexpr const char16_t* MessageOf(InstallError error) {
+    switch (error) {
+    case InstallError::kNone:
+    case InstallError::kNothingToInstall:
+        return nullptr;
+    case InstallError::kDataFileNotFound:
+    case InstallError::kFileNotCreated:
+        return kMsgDataFileNotFound;
+    case InstallError::kDataFileReplaced:
+    case InstallError::kDataFileDamaged:
+        return kMsgDataFileDamaged;
+    case InstallError::kDataFileReadFailed:
+        return kMsgDataFileReadFailed;
+    case InstallError::kFileWriteFailed:
+        return kMsgFileWriteFailed;
+    case InstallError::kDiskFull:
+        return kMsgDiskFull;
+    case InstallError::kDriverInstallerFailed:
+        return kMsgDriverInstallerFailed;
+    }
+    return nullptr;
+}
+
+}  // namespace quentaro

@@ -9,8 +9,7 @@
 //     DataOffset (48..51), DataSize (52..55), Target (56).
 //   File data anywhere before the check value; the last two bytes are the CRC-16/X-25 of everything
 //   before them, low byte first.
-#ifndef QUENTARO_CORE_PACKAGE_H
-#define QUENTARO_CORE_PACKAGE_H
+#pragma once
 
 #include <array>
 #include <cstddef>
@@ -168,5 +167,3 @@ PackageFault PlanEntry(std::uint64_t length, const PackageEntry& entry, std::int
                        NameDecoder& names, LocalClock& clock, EntryPlan& plan);
 
 }  // namespace quentaro
-
-#endif  // QUENTARO_CORE_PACKAGE_H

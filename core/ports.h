@@ -1,8 +1,7 @@
 // The interfaces through which the installation engine reaches the operating system and the install
 // page. The Windows side implements them over Win32; the native tests implement them as fakes.
 // Every call is made on the install job's thread. None of them throws.
-#ifndef QUENTARO_CORE_PORTS_H
-#define QUENTARO_CORE_PORTS_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -151,5 +150,3 @@ public:
 };
 
 }  // namespace quentaro
-
-#endif  // QUENTARO_CORE_PORTS_H

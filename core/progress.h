@@ -1,6 +1,5 @@
 // Progress arithmetic of the install page's bar.
-#ifndef QUENTARO_CORE_PROGRESS_H
-#define QUENTARO_CORE_PROGRESS_H
+#pragma once
 
 #include <cstdint>
 
@@ -54,5 +53,3 @@ inline std::int32_t ExtractionProgress(std::uint64_t done, std::uint64_t total) 
 }
 
 }  // namespace quentaro
-
-#endif  // QUENTARO_CORE_PROGRESS_H

@@ -1,6 +1,7 @@
 #include "core/shortcuts.h"
 
 #include <optional>
+#include <utility>
 
 namespace quentaro {
 namespace {
@@ -31,6 +32,35 @@ std::u16string EntryPath(ShortcutPort& port, std::u16string_view pattern, std::u
 }
 
 }  // namespace
+
+ComScope::ComScope(int32_t result, std::function<void()> end)
+    : m_started(result >= 0), m_end(m_started ? std::move(end) : nullptr) {}
+
+ComScope::~ComScope() {
+    End();
+}
+
+ComScope::ComScope(ComScope&& other) noexcept : m_started(other.m_started), m_end(std::move(other.m_end)) {
+    other.m_started = false;
+    other.m_end = nullptr;
+}
+
+ComScope& ComScope::operator=(ComScope&& other) noexcept {
+    if (this != &other) {
+        End();
+        m_started = other.m_started;
+        m_end = std::move(other.m_end);
+        other.m_started = false;
+        other.m_end = nullptr;
+    }
+    return *this;
+}
+
+void ComScope::End() {
+    if (m_started && m_end) m_end();
+    m_started = false;
+    m_end = nullptr;
+}
 
 const std::u16string_view kApplicationFileName = u"QUENTARO.exe";
 const std::u16string_view kLinkDescription = u"QUENTARO for LW-R7100/R710R";
@@ -84,12 +114,11 @@ int32_t CreateLinkInFolder(std::u16string_view applicationPath, std::u16string_v
 }
 
 int32_t CreateShortcuts(std::u16string_view destinationFolder, ShortcutPort& port) {
-    if (port.InitializeCom() < 0) return 0;
-    std::unique_ptr<ShellLink> link = port.CreateShellLink();
-    if (!link) {
-        port.UninitializeCom();
-        return 0;
-    }
+    // Declared first, destroyed last: the link object is released before COM ends.
+    const ComScope com = port.StartCom();
+    if (!com.Started()) return 0;
+    const std::unique_ptr<ShellLink> link = port.CreateShellLink();
+    if (!link) return 0;
     std::optional<std::u16string> applicationPath;
     if (!destinationFolder.empty()) {
         const std::u16string pattern = EntrySearchPattern(destinationFolder);
@@ -99,17 +128,11 @@ int32_t CreateShortcuts(std::u16string_view destinationFolder, ShortcutPort& por
             return false;
         });
     }
-    if (!applicationPath) {
-        link.reset();
-        port.UninitializeCom();
-        return 0;
-    }
+    if (!applicationPath) return 0;
     for (const int32_t csidl : {kCsidlCommonDesktopDirectory, kCsidlCommonPrograms}) {
         const std::u16string shellFolder = port.GetShellFolderPath(csidl);
         CreateLinkInFolder(*applicationPath, shellFolder, destinationFolder, *link, port);
     }
-    link.reset();
-    port.UninitializeCom();
     return 1;
 }
 

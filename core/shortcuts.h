@@ -39,13 +39,37 @@ public:
     virtual bool Save(std::u16string_view linkFile, const LinkProperties& properties) = 0;
 };
 
+// COM on the calling thread for as long as the object lives: started by ShortcutPort::StartCom,
+// ended (CoUninitialize) when the object is destroyed, if it started. Move-only.
+class ComScope {
+public:
+    // Not started: ends nothing.
+    ComScope() = default;
+    // The HRESULT of CoInitialize, and what ends COM; `end` runs once, on destruction, when `result`
+    // is a success. S_FALSE (1, already initialised on this thread) is a success like S_OK and is
+    // ended too.
+    ComScope(int32_t result, std::function<void()> end);
+    ~ComScope();
+    ComScope(ComScope&& other) noexcept;
+    ComScope& operator=(ComScope&& other) noexcept;
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+    bool Started() const { return m_started; }
+
+private:
+    void End();
+
+    bool m_started = false;
+    std::function<void()> m_end;
+};
+
 // COM, the file system and the shell as the shortcut creation uses them.
 class ShortcutPort {
 public:
     virtual ~ShortcutPort() = default;
-    // CoInitialize: its HRESULT. S_FALSE (1, already initialised) is a success like S_OK.
-    virtual int32_t InitializeCom() = 0;
-    virtual void UninitializeCom() = 0;
+    // CoInitialize on the calling thread, ended by the returned scope.
+    virtual ComScope StartCom() = 0;
     // CoCreateInstance of CLSID_ShellLink for IID_IShellLinkW, in process; null on failure.
     virtual std::unique_ptr<ShellLink> CreateShellLink() = 0;
     // Calls visit with the name (not the path) of each entry that matches the search pattern, in

@@ -1,7 +1,5 @@
 #include "core/text.h"
 
-#include "core/folders.h"
-
 #include <cmath>
 #include <limits>
 
@@ -76,11 +74,10 @@ std::u16string FormatFreeSpace(uint64_t totalFreeBytes) {
     return u"空き容量: " + FormatMegabytes(totalFreeBytes) + u" MB";
 }
 
-std::u16string FreeSpaceText(std::u16string& destinationFolder, const TotalFreeBytesQuery& totalFreeBytes) {
-    if (destinationFolder.empty()) return std::u16string(kFreeSpaceUnknown);
-    TrimLeadingWhiteSpace(destinationFolder);
+std::u16string FreeSpaceText(std::u16string_view destinationFolder,
+                             const TotalFreeBytesQuery& totalFreeBytes) {
     if (destinationFolder.find(u':') != 1) return std::u16string(kFreeSpaceUnknown);
-    const std::u16string root = destinationFolder.substr(0, 2) + u'\\';
+    const std::u16string root = std::u16string(destinationFolder.substr(0, 2)) + u'\\';
     const std::optional<uint64_t> freeBytes = totalFreeBytes ? totalFreeBytes(root) : std::nullopt;
     if (!freeBytes) return std::u16string(kFreeSpaceUnknown);
     return FormatFreeSpace(*freeBytes);

@@ -29,9 +29,9 @@ extern const std::u16string_view kFreeSpaceUnknown;
 // third result), or nothing when the call fails.
 using TotalFreeBytesQuery = std::function<std::optional<uint64_t>(std::u16string_view root)>;
 
-// The free-space text for the destination folder. Removes leading white space from the folder
-// (the page's member; the edit box keeps what the user typed).
-std::u16string FreeSpaceText(std::u16string& destinationFolder, const TotalFreeBytesQuery& totalFreeBytes);
+// The free-space text for the destination folder (already trimmed, see TrimmedLeadingWhiteSpace).
+std::u16string FreeSpaceText(std::u16string_view destinationFolder,
+                             const TotalFreeBytesQuery& totalFreeBytes);
 
 // The progress bar's fraction (position - lower) / (upper - lower), in double precision.
 double ProgressFraction(int32_t position, int32_t lower, int32_t upper);

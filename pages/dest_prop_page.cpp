@@ -30,9 +30,8 @@ CDestPropPage::CDestPropPage()
 std::wstring CDestPropPage::DestinationFolder() const {
     // The page's data exchange may have read the edit box again after Next accepted the
     // trimmed folder; what was accepted is the text without its leading white space.
-    std::u16string folder = quentaro::ToU16(m_destinationFolder);
-    quentaro::TrimLeadingWhiteSpace(folder);
-    return quentaro::ToWide(folder);
+    const std::u16string folder = quentaro::ToU16(m_destinationFolder);
+    return quentaro::ToWide(quentaro::TrimmedLeadingWhiteSpace(folder));
 }
 
 void CDestPropPage::SetDefaultFolders() {
@@ -84,9 +83,10 @@ void CDestPropPage::ShowNeededSpace() {
 }
 
 void CDestPropPage::ShowFreeSpace() {
-    std::u16string folder = quentaro::ToU16(m_destinationFolder);
+    const std::u16string typed = quentaro::ToU16(m_destinationFolder);
+    const std::u16string_view folder = quentaro::TrimmedLeadingWhiteSpace(typed);
     const std::u16string text = quentaro::FreeSpaceText(folder, quentaro::QueryTotalFreeBytes);
-    m_destinationFolder = quentaro::ToWide(folder);
+    m_destinationFolder = quentaro::ToWide(folder);  // without its leading white space
     SetItemText(IDC_FREE_SPACE, quentaro::ToWide(text).c_str());
 }
 
@@ -136,7 +136,8 @@ void CDestPropPage::OnBrowse() {
 
 LRESULT CDestPropPage::OnWizardNext() {
     UpdateData(true);
-    std::u16string folder = quentaro::ToU16(m_destinationFolder);
+    const std::u16string typed = quentaro::ToU16(m_destinationFolder);
+    const std::u16string_view folder = quentaro::TrimmedLeadingWhiteSpace(typed);
     quentaro::WinFolderPort port;
     const bool accepted = quentaro::AcceptDestinationFolder(folder, port);
     m_destinationFolder = quentaro::ToWide(folder);  // without its leading white space

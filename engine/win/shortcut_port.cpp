@@ -63,13 +63,10 @@ private:
 
 }  // namespace
 
-std::int32_t WinShortcutPort::InitializeCom() {
+ComScope WinShortcutPort::StartCom() {
     // CoInitialize: S_OK, S_FALSE when the thread already has COM, a negative HRESULT on failure.
-    return static_cast<std::int32_t>(::CoInitialize(nullptr));
-}
-
-void WinShortcutPort::UninitializeCom() {
-    ::CoUninitialize();
+    // Each success, S_FALSE too, is balanced by one CoUninitialize on this thread.
+    return ComScope(static_cast<std::int32_t>(::CoInitialize(nullptr)), [] { ::CoUninitialize(); });
 }
 
 std::unique_ptr<ShellLink> WinShortcutPort::CreateShellLink() {

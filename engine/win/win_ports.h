@@ -124,8 +124,7 @@ public:
 // file search, the shell folders and the shell's change notification.
 class WinShortcutPort : public ShortcutPort {
 public:
-    std::int32_t InitializeCom() override;
-    void UninitializeCom() override;
+    ComScope StartCom() override;
     std::unique_ptr<ShellLink> CreateShellLink() override;
     void EnumerateEntries(std::u16string_view pattern, const EntryVisitor& visit) override;
     std::u16string GetFullPath(std::u16string_view path) override;

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         entry = ReadPackageEntry(data + at);
         return true;
     };
-    fakes::ByteDecoder bytes;
+    memory::ByteDecoder bytes;
     fakes::DoubleByteDecoder dbcs;
     for (std::int32_t kind = -1; kind <= 5; ++kind) {
         fakes::FakeClock clock((kind - 2) * 5 * 3600);

@@ -323,7 +323,7 @@ TEST(ExtractFiles, RandomPackagesAgainstACopyBlockByBlock) {
         fakes::FakeFileSystem files;
         TracingUi ui(trace, files);
         TracingFiles tracingFiles(trace, files);
-        fakes::ByteDecoder names;
+        memory::ByteDecoder names;
         fakes::FakeClock clock;
         TracingShell shell(trace);
         const InstallEngine engine{store, ui,   tracingFiles, names,     clock,

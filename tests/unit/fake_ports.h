@@ -1,6 +1,7 @@
-// Fakes of the engine's ports for the native tests and the fuzz targets: an in-memory package, a
-// recording install page, an in-memory target file system, simple name decoders, a fixed-offset
-// clock and a recording shell.
+// Fakes of the engine's ports for the native tests and the fuzz targets, over the memory ports: an
+// in-memory package with faults on request, a recording install page, an in-memory target file
+// system that keeps the bytes and fails on request, a double-byte name decoder, a clock that can fail
+// and a recording shell.
 #ifndef QUENTARO_TESTS_UNIT_FAKE_PORTS_H
 #define QUENTARO_TESTS_UNIT_FAKE_PORTS_H
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "core/engine.h"
+#include "core/memory_ports.h"
 #include "core/package.h"
 #include "core/ports.h"
 
@@ -258,14 +260,6 @@ inline bool FakeTargetFile::Commit() {
     return true;
 }
 
-// Every byte is the character of the same value (code page 1252 for ASCII names, roughly).
-class ByteDecoder : public NameDecoder {
-public:
-    std::u16string DecodeAnsi(const std::uint8_t* bytes, std::size_t count) override {
-        return std::u16string(bytes, bytes + count);
-    }
-};
-
 // A small Shift_JIS-like code page: a lead byte 0x81-0x9F or 0xE0-0xFC and the byte after it form one
 // ideograph (so 0x95 0x5C, "表", holds no backslash); 0xA1-0xDF are half-width katakana; a lead byte at
 // the end fails the decoding.
@@ -289,16 +283,13 @@ public:
     }
 };
 
-// Local time is UTC plus a fixed offset.
-class FakeClock : public LocalClock {
+// Local time is UTC plus a fixed offset, or cannot be converted at all.
+class FakeClock : public memory::FixedOffsetClock {
 public:
-    explicit FakeClock(std::int64_t offsetSeconds = 0) : offset(offsetSeconds) {}
-    std::int64_t offset;
+    using FixedOffsetClock::FixedOffsetClock;
     bool fail = false;
     bool LocalToUtc(const LocalTime& local, std::int64_t& utcSeconds) override {
-        if (fail) return false;
-        utcSeconds = UtcSecondsOfCivil(local) - offset;
-        return true;
+        return !fail && FixedOffsetClock::LocalToUtc(local, utcSeconds);
     }
 };
 
@@ -330,7 +321,7 @@ struct Rig {
     FakePackageStore store;
     FakeUi ui{&store};
     FakeFileSystem files;
-    ByteDecoder names;
+    memory::ByteDecoder names;
     FakeClock clock;
     FakeShell shell{&store};
     InstallEngine engine;

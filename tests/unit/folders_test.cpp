@@ -12,7 +12,7 @@ namespace {
 
 using Folders = std::vector<std::u16string>;
 
-TEST(TrimLeadingWhiteSpace, RemovesBlanksAndControlWhiteSpaceFromTheFrontOnly) {
+TEST(TrimmedLeadingWhiteSpace, LeavesOutBlanksAndControlWhiteSpaceAtTheFrontOnly) {
     struct Case {
         std::u16string input;
         std::u16string expected;
@@ -28,9 +28,10 @@ TEST(TrimLeadingWhiteSpace, RemovesBlanksAndControlWhiteSpaceFromTheFrontOnly) {
         {u"\u00a0C:\\A", u"\u00a0C:\\A"},
     };
     for (const Case& c : cases) {
-        std::u16string text = c.input;
-        TrimLeadingWhiteSpace(text);
-        EXPECT_EQ(text, c.expected);
+        const std::u16string_view trimmed = TrimmedLeadingWhiteSpace(c.input);
+        EXPECT_EQ(trimmed, c.expected);
+        // The end of the text itself, not a copy.
+        EXPECT_EQ(trimmed.data() + trimmed.size(), c.input.data() + c.input.size());
     }
 }
 
@@ -202,7 +203,9 @@ TEST(PrepareFolder, TrailingAndDoubledBackslashes) {
     EXPECT_EQ(fs.created, (Folders{u"D:\\X", u"D:\\X\\Y"}));
 }
 
-TEST(AcceptDestinationFolder, TrimsTheMemberAndAppliesEveryCheck) {
+// The destination page trims the folder text where it takes it, keeps the trimmed text, and checks
+// that.
+TEST(AcceptDestinationFolder, TheTypedTextTrimmedThenEveryCheck) {
     struct Case {
         std::u16string typed;
         bool accepted;
@@ -223,10 +226,20 @@ TEST(AcceptDestinationFolder, TrimsTheMemberAndAppliesEveryCheck) {
     };
     for (const Case& c : cases) {
         FakeFolders fs;
-        std::u16string folder = c.typed;
-        EXPECT_EQ(AcceptDestinationFolder(folder, fs), c.accepted) << ::testing::PrintToString(c.typed);
+        const std::u16string_view folder = TrimmedLeadingWhiteSpace(c.typed);
         EXPECT_EQ(folder, c.heldAfter);
+        EXPECT_EQ(AcceptDestinationFolder(folder, fs), c.accepted) << ::testing::PrintToString(c.typed);
         EXPECT_EQ(fs.created, c.created);
+    }
+}
+
+TEST(AcceptDestinationFolder, LeadingWhiteSpaceIsTheCallersToRemove) {
+    // Untrimmed, a folder after blanks has no colon at index 1: refused, nothing created.
+    for (const char16_t* typed : {u"  c:\\New", u"\tC:\\"}) {
+        FakeFolders fs;
+        EXPECT_FALSE(AcceptDestinationFolder(typed, fs)) << ::testing::PrintToString(std::u16string(typed));
+        EXPECT_TRUE(fs.created.empty());
+        EXPECT_EQ(fs.lookups, 0);
     }
 }
 

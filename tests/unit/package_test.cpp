@@ -246,7 +246,7 @@ PackageCheck Validate(const std::vector<std::uint8_t>& image, std::int32_t kind,
 }
 
 TEST(PackageLimits, TableAndDataMustEndBeforeTheCheckValue) {
-    fakes::ByteDecoder names;
+    memory::ByteDecoder names;
     fakes::FakeClock clock;
     const std::vector<std::uint8_t> good = Package({Entry("a", 0, "xyz"), Entry("b", 4, "")});
     const std::uint64_t dataEnd = good.size() - 2;
@@ -281,7 +281,7 @@ TEST(PackageLimits, TableAndDataMustEndBeforeTheCheckValue) {
 }
 
 TEST(PackageLimits, LengthBelowTwoGibibytes) {
-    fakes::ByteDecoder names;
+    memory::ByteDecoder names;
     fakes::FakeClock clock;
     const std::vector<std::uint8_t> image = Package({});
     EXPECT_TRUE(Validate(image, 0, names, clock, 0x7FFFFFFF).ok());
@@ -292,7 +292,7 @@ TEST(PackageLimits, LengthBelowTwoGibibytes) {
 }
 
 TEST(PackageLimits, NamesAreCheckedAfterDecodingOnlyForEntriesThatAreWritten) {
-    fakes::ByteDecoder bytes;
+    memory::ByteDecoder bytes;
     fakes::DoubleByteDecoder dbcs;
     fakes::FakeClock clock;
     struct Case {
@@ -322,7 +322,7 @@ TEST(PackageLimits, NamesAreCheckedAfterDecodingOnlyForEntriesThatAreWritten) {
 }
 
 TEST(PackageLimits, TimeStampMustBeARealDateWhoseUtcIsInRange) {
-    fakes::ByteDecoder names;
+    memory::ByteDecoder names;
     struct Case {
         std::string stamp;
         std::int64_t offset;  // local time minus UTC, seconds

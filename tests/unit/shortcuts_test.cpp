@@ -52,11 +52,10 @@ struct FakeShell : ShortcutPort {
     int existsQueries = 0;
     int linkObjects = 0;
 
-    int32_t InitializeCom() override {
+    ComScope StartCom() override {
         events.push_back("CoInitialize");
-        return comResult;
+        return ComScope(comResult, [this] { events.push_back("CoUninitialize"); });
     }
-    void UninitializeCom() override { events.push_back("CoUninitialize"); }
     std::unique_ptr<ShellLink> CreateShellLink() override {
         events.push_back("CoCreateInstance");
         if (linkObjectFails) return nullptr;
@@ -129,6 +128,50 @@ TEST(EqualsIgnoreAsciiCase, WholeStringsFoldingAsciiLetters) {
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"QUENTARO.ex", u"QUENTARO.exe"));
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"QUENTARO[exe", u"QUENTARO{exe"));       // not letters
     EXPECT_FALSE(EqualsIgnoreAsciiCase(u"\uff31UENTARO.exe", u"QUENTARO.exe"));  // full-width Q
+}
+
+TEST(ComScope, EndsComOnceWhenStartedAndNeverWhenNot) {
+    const struct {
+        int32_t result;
+        int ends;
+    } cases[] = {
+        {0, 1},                                  // S_OK
+        {1, 1},                                  // S_FALSE: balanced too
+        {static_cast<int32_t>(0x80004005u), 0},  // E_FAIL
+        {static_cast<int32_t>(0x80010106u), 0},  // RPC_E_CHANGED_MODE
+    };
+    for (const auto& c : cases) {
+        int ends = 0;
+        {
+            const ComScope com(c.result, [&ends] { ++ends; });
+            EXPECT_EQ(com.Started(), c.ends == 1) << c.result;
+            EXPECT_EQ(ends, 0) << c.result;  // not before the scope ends
+        }
+        EXPECT_EQ(ends, c.ends) << c.result;
+    }
+    const ComScope none;
+    EXPECT_FALSE(none.Started());
+}
+
+TEST(ComScope, MovingHandsOverTheOneEnd) {
+    std::vector<std::string> ended;
+    {
+        ComScope first(0, [&ended] { ended.push_back("first"); });
+        ComScope moved(std::move(first));
+        EXPECT_FALSE(first.Started());  // the moved-from scope holds nothing
+        EXPECT_TRUE(moved.Started());
+        EXPECT_TRUE(ended.empty());
+
+        ComScope second(0, [&ended] { ended.push_back("second"); });
+        second = std::move(moved);  // the scope it held ends at once
+        EXPECT_EQ(ended, std::vector<std::string>{"second"});
+        EXPECT_TRUE(second.Started());
+
+        ComScope failed(-1, [&ended] { ended.push_back("failed"); });
+        failed = std::move(second);  // a scope that did not start ends nothing
+        EXPECT_EQ(ended, std::vector<std::string>{"second"});
+    }
+    EXPECT_EQ(ended, (std::vector<std::string>{"second", "first"}));
 }
 
 TEST(CreateShortcuts, WritesBothLinksToTheApplication) {
