@@ -42,40 +42,31 @@ private:
     Handle m_handle = Traits::Invalid();
 };
 
-// Kernel objects that use NULL for "none": threads, events, mutexes, processes.
-struct KernelTraits {
-    using Handle = HANDLE;
+// Traits of a handle type whose "none" is NULL (NullTraits) or INVALID_HANDLE_VALUE
+// (InvalidValueTraits) and that `close` releases; the close function's result is not looked at.
+template <class H, auto close>
+struct NullTraits {
+    using Handle = H;
     static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { ::CloseHandle(h); }
+    static void Close(Handle h) noexcept { close(h); }
 };
-
-// CreateFileW and FindFirstFileW-style results use INVALID_HANDLE_VALUE for "none".
-struct FileTraits {
+template <auto close>
+struct InvalidValueTraits {
     using Handle = HANDLE;
     static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) noexcept { ::CloseHandle(h); }
+    static void Close(Handle h) noexcept { close(h); }
 };
 
-struct FindTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) noexcept { ::FindClose(h); }
-};
-
+// Kernel objects that use NULL for "none": threads, events, mutexes, processes.
+using KernelTraits = NullTraits<HANDLE, &::CloseHandle>;
+// CreateFileW and FindFirstFileW results use INVALID_HANDLE_VALUE for "none".
+using FileTraits = InvalidValueTraits<&::CloseHandle>;
+using FindTraits = InvalidValueTraits<&::FindClose>;
 // GDI objects (fonts, brushes, bitmaps, regions, pens): NULL is "none".
 template <class T>
-struct GdiTraits {
-    using Handle = T;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { ::DeleteObject(h); }
-};
-
+using GdiTraits = NullTraits<T, &::DeleteObject>;
 // Memory device contexts from CreateCompatibleDC.
-struct MemoryDcTraits {
-    using Handle = HDC;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { ::DeleteDC(h); }
-};
+using MemoryDcTraits = NullTraits<HDC, &::DeleteDC>;
 
 using UniqueHandle = Unique<KernelTraits>;
 using UniqueFile = Unique<FileTraits>;

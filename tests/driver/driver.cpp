@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/json_text.h"
 #include "win/handles.h"
 
 namespace {
@@ -76,25 +77,9 @@ std::string Quote(const std::string& s) {
     return out + "\"";
 }
 
-// A JSON string of UTF-16 text, in ASCII only: every unit from 0x80 up and every control
-// character as \uXXXX. The bench reads the units back as they are, so a text that is not valid
-// UTF-16 (an unpaired surrogate in a window text, for instance) still makes a valid reply.
+// A JSON string of UTF-16 text, in ASCII only (see test_support::JsonQuoted).
 std::string QuoteW(const std::wstring& w) {
-    std::string out = "\"";
-    for (wchar_t unit : w) {
-        const auto u = static_cast<uint16_t>(unit);
-        if (u == '"' || u == '\\') {
-            out += '\\';
-            out += static_cast<char>(u);
-        } else if (u >= 0x20 && u < 0x80) {
-            out += static_cast<char>(u);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        }
-    }
-    return out + "\"";
+    return test_support::JsonQuoted(std::wstring_view(w));
 }
 
 // A JSON object built member by member.
@@ -377,34 +362,10 @@ HWND FindControl(HWND top, const std::string& idText) {
 // Owners of what the driver opens (win/handles.h has the kernel, file and GDI ones). A failed
 // command throws: whatever it holds is given back on the way out.
 
-struct LibraryTraits {
-    using Handle = HMODULE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { FreeLibrary(h); }
-};
-
-struct IconTraits {
-    using Handle = HICON;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { DestroyIcon(h); }
-};
-
-struct RegKeyTraits {
-    using Handle = HKEY;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { RegCloseKey(h); }
-};
-
-struct GlobalTraits {
-    using Handle = HGLOBAL;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { GlobalFree(h); }
-};
-
-using UniqueLibrary = win::Unique<LibraryTraits>;
-using UniqueIcon = win::Unique<IconTraits>;
-using UniqueRegKey = win::Unique<RegKeyTraits>;
-using UniqueGlobal = win::Unique<GlobalTraits>;
+using UniqueLibrary = win::Unique<win::NullTraits<HMODULE, &FreeLibrary>>;
+using UniqueIcon = win::Unique<win::NullTraits<HICON, &DestroyIcon>>;
+using UniqueRegKey = win::Unique<win::NullTraits<HKEY, &RegCloseKey>>;
+using UniqueGlobal = win::Unique<win::NullTraits<HGLOBAL, &GlobalFree>>;
 
 // Memory allocated in another process (VirtualAllocEx) and freed there again (VirtualFreeEx).
 // Move-only, like the handle owners; the process handle is not owned and must outlive it.

@@ -36,6 +36,7 @@
 #include "core/folders.h"
 #include "core/shortcuts.h"
 #include "engine/win/win_ports.h"
+#include "tests/support/json_text.h"
 
 namespace {
 
@@ -50,20 +51,7 @@ class JsonLine {
 public:
     JsonLine& Text(const char* key, std::u16string_view value) {
         Key(key);
-        m_line += '"';
-        for (const char16_t c : value) {
-            if (c == u'"' || c == u'\\') {
-                m_line += '\\';
-                m_line += static_cast<char>(c);
-            } else if (c >= 0x20 && c < 0x7F) {
-                m_line += static_cast<char>(c);
-            } else {
-                char escape[8];
-                std::snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(c));
-                m_line += escape;
-            }
-        }
-        m_line += '"';
+        m_line += test_support::JsonQuoted(value);
         return *this;
     }
     JsonLine& Text(const char* key, std::wstring_view value) { return Text(key, ToU16(value)); }
