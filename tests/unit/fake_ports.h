@@ -2,8 +2,7 @@
 // in-memory package with faults on request, a recording install page, an in-memory target file
 // system that keeps the bytes and fails on request, a double-byte name decoder, a clock that can fail
 // and a recording shell.
-#ifndef QUENTARO_TESTS_UNIT_FAKE_PORTS_H
-#define QUENTARO_TESTS_UNIT_FAKE_PORTS_H
+#pragma once
 
 #include <cstdint>
 #include <cstring>
@@ -329,4 +328,3 @@ struct Rig {
 
 }  // namespace quentaro::fakes
 
-#endif  // QUENTARO_TESTS_UNIT_FAKE_PORTS_H

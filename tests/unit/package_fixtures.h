@@ -1,6 +1,5 @@
 // Packages for the tests, built in memory with the package tool's layout.
-#ifndef QUENTARO_TESTS_UNIT_PACKAGE_FIXTURES_H
-#define QUENTARO_TESTS_UNIT_PACKAGE_FIXTURES_H
+#pragma once
 
 #include <cstdint>
 #include <string>
@@ -42,4 +41,3 @@ inline std::string Repeat(char c, std::size_t n) {
 
 }  // namespace quentaro::fixtures
 
-#endif  // QUENTARO_TESTS_UNIT_PACKAGE_FIXTURES_H
