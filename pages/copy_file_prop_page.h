@@ -34,7 +34,7 @@ class CDestPropPage;
 class CCopyFilePropPage : public CSetupPropPage, public InstallJobPage, public quentaro::InstallUi {
 public:
     // `destPage`: the page whose platform kind and folders this page copies when its dialog is
-    // initialised (it is only kept until then). `installThread`: the install job's thread
+    // initialised (read only then). `installThread`: the install job's thread
     // procedure, started once 20 ms after the dialog is initialised (no parameter).
     CCopyFilePropPage(const CDestPropPage& destPage, LPTHREAD_START_ROUTINE installThread);
     ~CCopyFilePropPage() override;
