@@ -277,23 +277,23 @@ auto CCopyFilePropPage::RunEngine(Operation operation) {
 }
 
 int CCopyFilePropPage::CheckSignature() {
-    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::CheckSignature(engine); });
+    return RunEngine(&quentaro::CheckSignature);
 }
 
 int CCopyFilePropPage::CheckVersion() {
-    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::CheckVersion(engine); });
+    return RunEngine(&quentaro::CheckVersion);
 }
 
 int CCopyFilePropPage::CheckCrc() {
-    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::CheckCrc(engine); });
+    return RunEngine(&quentaro::CheckCrc);
 }
 
 std::uint64_t CCopyFilePropPage::GetInstallSize() {
-    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::GetInstallSize(engine); });
+    return RunEngine(&quentaro::GetInstallSize);
 }
 
 int CCopyFilePropPage::ExtractFiles() {
-    return RunEngine([](const quentaro::InstallEngine& engine) { return quentaro::ExtractFiles(engine); });
+    return RunEngine(&quentaro::ExtractFiles);
 }
 
 int CCopyFilePropPage::CreateShortcuts() {
