@@ -16,7 +16,7 @@
 #include "tools/codepage.h"
 #include "tools/host_ports.h"
 #include "tools/image.h"
-#include "tools/inspect.h"
+#include "tools/entry_report.h"
 #include "tools/manifest.h"
 
 namespace quentaro::pack {

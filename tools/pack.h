@@ -9,7 +9,7 @@
 #include "tools/codepage.h"
 #include "tools/host_ports.h"
 #include "tools/image.h"
-#include "tools/inspect.h"
+#include "tools/entry_report.h"
 #include "tools/manifest.h"
 #include "tools/plan.h"
 

@@ -16,7 +16,7 @@
 #include "tools/codepage.h"
 #include "tools/commands.h"
 #include "tools/host_ports.h"
-#include "tools/inspect.h"
+#include "tools/entry_report.h"
 
 namespace quentaro::pack {
 

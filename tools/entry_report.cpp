@@ -1,4 +1,4 @@
-#include "tools/inspect.h"
+#include "tools/entry_report.h"
 
 #include <iomanip>
 #include <map>
